@@ -1,0 +1,36 @@
+// One distinct word of the index and the numbers of the pages it occurs on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quarry {
+
+class WordEntry {
+ public:
+  // Copies text, folds A-Z to a-z in the copy (every other byte unchanged) and records
+  // firstPage as the entry's first page number.
+  WordEntry(std::string_view text, std::int32_t firstPage);
+  virtual ~WordEntry() = default;
+
+  WordEntry(const WordEntry&) = delete;
+  WordEntry& operator=(const WordEntry&) = delete;
+
+  // Adds page at the end of the page numbers unless the entry holds it already. The last number
+  // is compared first, so adding pages in increasing order costs O(1) each.
+  void AddPage(std::int32_t page);
+
+  // The lower-cased text. It never changes after construction.
+  const std::string& GetText() const { return text_; }
+
+  // The page numbers in order of first addition, each once; never empty.
+  const std::vector<std::int32_t>& GetPages() const { return pages_; }
+
+ private:
+  std::string text_;
+  std::vector<std::int32_t> pages_;
+};
+
+}  // namespace quarry
