@@ -20,7 +20,9 @@ namespace quarry {
 // Reaches the filter's text and its tag and entity tables.
 class HtmlTextFilterPeer {
  public:
-  static const std::string& Text(const HtmlTextFilter& filter) { return filter.text_; }
+  static std::string Text(const HtmlTextFilter& filter) {
+    return std::string(filter.text_.get(), filter.textSize_);
+  }
 
   struct TagResult {
     int weight;
