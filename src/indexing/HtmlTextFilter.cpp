@@ -258,14 +258,14 @@ void HtmlTextFilter::Filter(std::string_view page) {
         break;
       case kTagStart: {
         const std::optional<std::string_view> tag = ReadTag(in);
-        if (!tag || !SkipScript(*tag, in)) break;
+        if (!tag || !SkipScript(*tag, in)) break;  // the page ended inside: all input taken
         makeRoom(static_cast<std::size_t>(in.end - in.next));
         blanks = HandleTag(*tag, out);
         break;
       }
       case kEntityStart: {
         const std::optional<EntityName> name = ReadEntityName(in);
-        if (!name) break;
+        if (!name) break;  // the page ended inside: all input taken
         makeRoom(static_cast<std::size_t>(in.end - in.next));
         AppendEntity(*name, out);
         break;
