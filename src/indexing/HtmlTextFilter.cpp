@@ -225,9 +225,9 @@ int HtmlTextFilter::LoadText(std::string_view page) {
 void HtmlTextFilter::Filter(std::string_view page) {
   readPosition_ = 0;
   textSize_ = 0;
-  // Text bytes, white space and tags append at most as many bytes as they take from the page;
-  // only entities can append more. So the text fits while the room left holds the input still
-  // to read, and room for one more tag or entity is made before each.
+  // Text bytes and white space append at most one byte for each byte they take; a tag or an
+  // entity appends at most kSlack bytes. So the text fits while the room left holds the input
+  // still to read, with kSlack more made before each tag or entity (only entities outgrow it).
   std::size_t capacity = page.size() + kSlack;
   text_ = std::make_unique_for_overwrite<char[]>(capacity);
   char* out = text_.get();
