@@ -186,6 +186,7 @@ void IndexDatabase::Replace(WordList* wordList, TextList* pageList, TextList* ti
     const auto index = static_cast<std::size_t>(slot);
     auto file = std::make_unique<DatabaseFile>();
     if (!file->Open(directory_, kTemporaryNames[index])) throw FileError(file->OpenError());
+    file->CopyPermissionsFrom(*files_->held[index]);
     file->SetLength(0);
     if (wordList == nullptr) {
       headers[index] = FileHeader::Fresh();
