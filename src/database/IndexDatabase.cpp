@@ -140,7 +140,9 @@ int IndexDatabase::Open() {
 bool IndexDatabase::Recover(Files& files) {
   const DatabaseDirectory directory(directory_);
   if (!directory.Exists(kRollForwardName)) {
-    for (const char* name : kTemporaryNames) directory.Remove(name);
+    for (const char* name : kTemporaryNames) {
+      if (directory.Exists(name)) directory.Remove(name);
+    }
     return true;
   }
   for (const int slot : kWriteOrder) {
