@@ -1,11 +1,11 @@
 #include "model/WordList.h"
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <iterator>
 #include <set>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -18,7 +18,7 @@
 // Regular: the list is in strictly descending order of the texts with no repeats, which is what
 // AddWord always makes and what a load of a saved index gives. Then the list order is the order
 // of a sorted set, the walk is a walk of that set, a new entry's place is where the set puts it
-// (in front of the first smaller text), and a hash set finds an entry by its text.
+// (in front of the first smaller text), and a hash index finds an entry by its text.
 //
 // Irregular: an Append broke the order or repeated a text. The entries then sit in a vector in
 // list order and every operation works through it from the head, exactly as the list rules read.
@@ -27,33 +27,123 @@
 namespace quarry {
 namespace {
 
+// The first eight bytes of a text as one big-endian number, missing bytes as zero: comparing two
+// of these orders texts as their bytes do, except that a tie needs the whole texts.
+std::uint64_t LeadingBytes(std::string_view text) {
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    key = (key << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
+  }
+  return key;
+}
+
+// An entry of the sorted set. The leading bytes kept beside it settle most comparisons without
+// a visit to the entry, which matters on a large list.
+struct OrderedEntry {
+  OrderedEntry(std::uint64_t leading, std::unique_ptr<WordEntry> e)
+      : leadingBytes(leading), entry(std::move(e)) {}
+  std::uint64_t leadingBytes;
+  std::unique_ptr<WordEntry> entry;
+};
+
+struct TextKey {
+  std::uint64_t leadingBytes;
+  std::string_view text;
+};
+
+// Descending order of the texts, bytes compared as unsigned values, a longer text before its
+// own prefix (std::string_view compares that way).
 struct DescendingText {
   using is_transparent = void;
-  static std::string_view Text(const std::unique_ptr<WordEntry>& e) { return e->GetText(); }
-  static std::string_view Text(std::string_view s) { return s; }
-  // std::string_view compares bytes as unsigned values, a prefix before the longer text.
+  static TextKey Key(const OrderedEntry& e) { return {e.leadingBytes, e.entry->GetText()}; }
+  static TextKey Key(const TextKey& k) { return k; }
   template <typename A, typename B>
   bool operator()(const A& a, const B& b) const {
-    return Text(a) > Text(b);
+    const TextKey x = Key(a);
+    const TextKey y = Key(b);
+    if (x.leadingBytes != y.leadingBytes) return x.leadingBytes > y.leadingBytes;
+    return x.text > y.text;
   }
 };
 
-// Not noexcept on purpose: the standard library then keeps each element's hash beside it instead
-// of hashing the text again while it walks a bucket.
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  std::size_t operator()(const WordEntry* e) const { return (*this)(e->GetText()); }
-};
+// Finds entries by their text: open addressing with linear probing over a power-of-two table
+// that is at most half full. Each slot keeps its text's hash, so a probe touches an entry only
+// when the hashes agree; a look-up of a known word costs one slot and one entry.
+class TextIndex {
+ public:
+  TextIndex() = default;
+  TextIndex(const TextIndex&) = delete;
+  TextIndex& operator=(const TextIndex&) = delete;
 
-struct TextEqual {
-  using is_transparent = void;
-  static std::string_view Text(const WordEntry* e) { return e->GetText(); }
-  static std::string_view Text(std::string_view s) { return s; }
-  template <typename A, typename B>
-  bool operator()(const A& a, const B& b) const {
-    return Text(a) == Text(b);
+  static std::uint64_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+  WordEntry* Find(std::string_view text, std::uint64_t hash) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.entry == nullptr) return nullptr;
+      if (slot.hash == hash && slot.entry->GetText() == text) return slot.entry;
+    }
   }
+
+  // REQUIRES: no entry in the index has the same text. Changes nothing if it throws.
+  void Insert(WordEntry* entry, std::uint64_t hash) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    Place(Slot{hash, entry});
+    ++count_;
+  }
+
+  // Removes the entry with this text, if there is one, and closes the gap it leaves.
+  void Erase(std::string_view text, std::uint64_t hash) {
+    if (slots_.empty()) return;
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t hole = hash & mask;
+    for (;; hole = (hole + 1) & mask) {
+      const Slot& slot = slots_[hole];
+      if (slot.entry == nullptr) return;
+      if (slot.hash == hash && slot.entry->GetText() == text) break;
+    }
+    // Shift back every later slot of the run that may move into the hole.
+    for (std::size_t j = (hole + 1) & mask; slots_[j].entry != nullptr; j = (j + 1) & mask) {
+      const std::size_t home = slots_[j].hash & mask;
+      const bool staysPut = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+      if (staysPut) continue;
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+    slots_[hole] = Slot{};
+    --count_;
+  }
+
+  void Clear() {
+    std::vector<Slot>().swap(slots_);
+    count_ = 0;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t hash = 0;
+    WordEntry* entry = nullptr;  // nullptr: the slot is free
+  };
+
+  void Place(Slot s) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = s.hash & mask;
+    while (slots_[i].entry != nullptr) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+
+  void Grow() {
+    std::vector<Slot> old(slots_.empty() ? std::size_t{1024} : slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& s : old) {
+      if (s.entry != nullptr) Place(s);
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
 };
 
 // A text with A-Z folded to a-z; on the stack when it fits a word buffer.
@@ -82,12 +172,12 @@ class FoldedText {
 }  // namespace
 
 struct WordList::Impl {
-  using Ordered = std::set<std::unique_ptr<WordEntry>, DescendingText>;
+  using Ordered = std::set<OrderedEntry, DescendingText>;
 
   bool irregular = false;
-  Ordered ordered;                                             // regular: the list itself
-  std::unordered_set<WordEntry*, TextHash, TextEqual> byText;  // regular: the same entries
-  std::vector<std::unique_ptr<WordEntry>> sequence;            // irregular: the list itself
+  Ordered ordered;                                   // regular: the list itself
+  TextIndex byText;                                  // regular: the same entries by text
+  std::vector<std::unique_ptr<WordEntry>> sequence;  // irregular: the list itself
 
   // The walk: the entry to return next, none when walking is false.
   bool walking = false;
@@ -97,10 +187,7 @@ struct WordList::Impl {
   std::size_t Size() const { return irregular ? sequence.size() : ordered.size(); }
 
   WordEntry* Find(std::string_view folded) {
-    if (!irregular) {
-      const auto it = byText.find(folded);
-      return it == byText.end() ? nullptr : *it;
-    }
+    if (!irregular) return byText.Find(folded, TextIndex::Hash(folded));
     for (const auto& e : sequence) {
       if (e->GetText() == folded) return e.get();
     }
@@ -111,9 +198,7 @@ struct WordList::Impl {
   // tail. REQUIRES: no entry has the same text.
   void Insert(std::unique_ptr<WordEntry> entry) {
     if (!irregular) {
-      WordEntry* raw = entry.get();
-      ordered.insert(std::move(entry));
-      byText.insert(raw);
+      AddToSet(std::move(entry));
       return;
     }
     const std::string_view text = entry->GetText();
@@ -126,10 +211,9 @@ struct WordList::Impl {
   // Removes the first entry from the head whose text is folded. Returns whether there was one.
   bool Remove(std::string_view folded) {
     if (!irregular) {
-      const auto found = byText.find(folded);
-      if (found == byText.end()) return false;
-      byText.erase(found);
-      const auto it = ordered.find(folded);
+      const auto it = ordered.find(TextKey{LeadingBytes(folded), folded});
+      if (it == ordered.end()) return false;
+      byText.Erase(folded, TextIndex::Hash(folded));
       if (walking && it == walkNext) Advance();
       ordered.erase(it);
       return true;
@@ -148,10 +232,8 @@ struct WordList::Impl {
 
   void Append(std::unique_ptr<WordEntry> entry) {
     if (!irregular) {
-      if (ordered.empty() || entry->GetText() < (*ordered.rbegin())->GetText()) {
-        WordEntry* raw = entry.get();
-        ordered.emplace_hint(ordered.end(), std::move(entry));
-        byText.insert(raw);
+      if (ordered.empty() || entry->GetText() < ordered.rbegin()->entry->GetText()) {
+        AddToSet(std::move(entry));
         return;
       }
       MakeIrregular();
@@ -159,21 +241,33 @@ struct WordList::Impl {
     sequence.push_back(std::move(entry));
   }
 
+  // Puts an entry with a new text into the sorted set and the hash index, both or neither.
+  void AddToSet(std::unique_ptr<WordEntry> entry) {
+    const std::string_view text = entry->GetText();
+    const std::uint64_t hash = TextIndex::Hash(text);
+    const auto it = ordered.emplace_hint(ordered.end(), LeadingBytes(text), std::move(entry));
+    try {
+      byText.Insert(it->entry.get(), hash);
+    } catch (...) {  // out of memory: keep the two in step, then let it pass
+      ordered.erase(it);
+      throw;
+    }
+  }
+
   // Moves the entries, in list order, from the sorted set to the vector; the walk keeps its place.
   void MakeIrregular() {
     if (walking) walkIndex = static_cast<std::size_t>(std::distance(ordered.begin(), walkNext));
     sequence.reserve(ordered.size() + 1);
     while (!ordered.empty())
-      sequence.push_back(std::move(ordered.extract(ordered.begin()).value()));
-    decltype(byText)().swap(byText);
+      sequence.push_back(std::move(ordered.extract(ordered.begin()).value().entry));
+    byText.Clear();
     irregular = true;
   }
 
   void Clear() {
     walking = false;
-    byText.clear();
+    byText.Clear();
     ordered.clear();
-    decltype(byText)().swap(byText);
     decltype(sequence)().swap(sequence);
     irregular = false;
   }
@@ -192,7 +286,7 @@ struct WordList::Impl {
   // Returns the entry at the walk position and moves past it; the walk ends after the last.
   WordEntry* Next() {
     if (!walking) return nullptr;
-    WordEntry* e = irregular ? sequence[walkIndex].get() : walkNext->get();
+    WordEntry* e = irregular ? sequence[walkIndex].get() : walkNext->entry.get();
     Advance();
     return e;
   }

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -224,6 +226,25 @@ TEST(WordListTest, AppendInDescendingOrderStaysRegularAndClearStartsAfresh) {
   list.AddWord("m", 0);
   list.AddWord("mm", 0);
   EXPECT_EQ(Walk(list), (Texts{"zz", "mm", "a1"}));
+}
+
+// Enough words for the hash index to grow and its probe runs to collide; removals in random
+// order must leave every other word findable and the walk in order.
+TEST(WordListTest, ManyWordsStayFindableThroughRemovals) {
+  std::mt19937 rng(11);
+  std::vector<std::string> words;
+  for (int i = 0; i < 6000; ++i) words.push_back(std::to_string(rng() % 100000).insert(0, 1, 'w'));
+  std::set<std::string, std::greater<>> expected(words.begin(), words.end());
+  WordList list;
+  for (const std::string& w : words) list.AddWord(w, 0);
+  std::shuffle(words.begin(), words.end(), rng);
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    EXPECT_EQ(list.RemoveWord(words[i]), expected.erase(words[i]) == 1 ? 1 : 0);
+    if (i % 500 != 0) continue;
+    for (const std::string& w : expected) ASSERT_NE(list.Find(w), nullptr) << w;
+    EXPECT_EQ(Walk(list), Texts(expected.begin(), expected.end()));
+  }
+  EXPECT_EQ(list.Size(), 0u);
 }
 
 // A straightforward linked list doing exactly what the list rules say, walk included.
