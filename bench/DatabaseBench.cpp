@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 
 #include "database/IndexDatabase.h"
@@ -31,14 +33,19 @@ struct SiteIndex {
       pages.Add("site/section" + std::to_string(p % 40) + "/page" + std::to_string(p) + ".htm");
       titles.Add("a page title of some length, number " + std::to_string(p));
     }
-    // Each word gets kOccurrences / kWords distinct pages in increasing order, as a Build gives.
-    const int perWord = kOccurrences / kWords;
-    const int gap = kPages / perWord;
+    // Distinct words in descending byte order, as a Build leaves them; each gets
+    // kOccurrences / kWords distinct pages in increasing order.
     std::uniform_int_distribution<int> letter('a', 'z');
-    std::uniform_int_distribution<int> step(1, gap);
-    for (int w = 0; w < kWords; ++w) {
-      std::string text = std::to_string(w);
-      for (int i = 0; i < 6; ++i) text += static_cast<char>(letter(random));
+    std::set<std::string, std::greater<>> texts;
+    while (texts.size() < kWords) {
+      std::string text;
+      const int length = 4 + letter(random) % 6;
+      for (int i = 0; i < length; ++i) text += static_cast<char>(letter(random));
+      texts.insert(std::move(text));
+    }
+    const int perWord = kOccurrences / kWords;
+    std::uniform_int_distribution<int> step(1, kPages / perWord);
+    for (const std::string& text : texts) {
       int page = step(random) - 1;
       auto entry = std::make_unique<WordEntry>(text, page);
       for (int i = 1; i < perWord; ++i) {
