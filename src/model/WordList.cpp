@@ -221,7 +221,8 @@ struct WordList::Impl {
       auto at = std::partition_point(
           sorted.begin(), sorted.end(),
           [leading](const OrderedEntry& o) { return o.leadingBytes > leading; });
-      while (at->entry.get() != e) ++at;
+      while (at != sorted.end() && at->entry.get() != e) ++at;
+      if (at == sorted.end()) return false;  // cannot happen: the index and the order agree
       byText.Erase(folded, hash);
       at->entry.reset();
       ++holes;
