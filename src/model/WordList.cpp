@@ -1,10 +1,10 @@
 #include "model/WordList.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,13 +16,17 @@
 // Two ways to hold the entries.
 //
 // Regular: the list is in strictly descending order of the texts with no repeats, which is what
-// AddWord always makes and what a load of a saved index gives. Then the list order is the order
-// of a sorted set, the walk is a walk of that set, a new entry's place is where the set puts it
-// (in front of the first smaller text), and a hash index finds an entry by its text.
+// AddWord always makes and what a load of a saved index gives. The list order is then simply the
+// sorted order, so it need not be kept up at every word: new entries wait, unsorted, until
+// something needs the order (a walk, an Append, a removal), and are then sorted and merged in
+// all at once. A hash index finds an entry by its text. Removed entries leave a hole in the
+// sorted vector that the next walk closes.
 //
 // Irregular: an Append broke the order or repeated a text. The entries then sit in a vector in
 // list order and every operation works through it from the head, exactly as the list rules read.
 // Only a foreign or damaged word file leads here; Clear makes the list regular again.
+//
+// Any change to the entries ends a walk that is under way.
 
 namespace quarry {
 namespace {
@@ -37,34 +41,19 @@ std::uint64_t LeadingBytes(std::string_view text) {
   return key;
 }
 
-// An entry of the sorted set. The leading bytes kept beside it settle most comparisons without
-// a visit to the entry, which matters on a large list.
+// An entry of the sorted vector, with its text's leading bytes beside it so that most
+// comparisons need no visit to the entry. A removed entry leaves a hole: a null entry.
 struct OrderedEntry {
-  OrderedEntry(std::uint64_t leading, std::unique_ptr<WordEntry> e)
-      : leadingBytes(leading), entry(std::move(e)) {}
   std::uint64_t leadingBytes;
   std::unique_ptr<WordEntry> entry;
 };
 
-struct TextKey {
-  std::uint64_t leadingBytes;
-  std::string_view text;
-};
-
 // Descending order of the texts, bytes compared as unsigned values, a longer text before its
-// own prefix (std::string_view compares that way).
-struct DescendingText {
-  using is_transparent = void;
-  static TextKey Key(const OrderedEntry& e) { return {e.leadingBytes, e.entry->GetText()}; }
-  static TextKey Key(const TextKey& k) { return k; }
-  template <typename A, typename B>
-  bool operator()(const A& a, const B& b) const {
-    const TextKey x = Key(a);
-    const TextKey y = Key(b);
-    if (x.leadingBytes != y.leadingBytes) return x.leadingBytes > y.leadingBytes;
-    return x.text > y.text;
-  }
-};
+// own prefix (std::string_view compares that way). REQUIRES: no holes.
+bool Precedes(const OrderedEntry& a, const OrderedEntry& b) {
+  if (a.leadingBytes != b.leadingBytes) return a.leadingBytes > b.leadingBytes;
+  return std::string_view(a.entry->GetText()) > std::string_view(b.entry->GetText());
+}
 
 // Finds entries by their text: open addressing with linear probing over a power-of-two table
 // that is at most half full. Each slot keeps its text's hash, so a probe touches an entry only
@@ -172,19 +161,22 @@ class FoldedText {
 }  // namespace
 
 struct WordList::Impl {
-  using Ordered = std::set<OrderedEntry, DescendingText>;
-
   bool irregular = false;
-  Ordered ordered;                                   // regular: the list itself
-  TextIndex byText;                                  // regular: the same entries by text
-  std::vector<std::unique_ptr<WordEntry>> sequence;  // irregular: the list itself
+  // Regular: the list is sorted followed by pending in their merged order.
+  std::vector<OrderedEntry> sorted;  // descending, with holes where entries were removed
+  std::size_t holes = 0;
+  std::vector<OrderedEntry> pending;  // new entries not yet in order
+  TextIndex byText;                   // every entry of sorted and pending
+  // Irregular: the list itself.
+  std::vector<std::unique_ptr<WordEntry>> sequence;
 
-  // The walk: the entry to return next, none when walking is false.
+  // The walk: the position of the entry to return next; none when walking is false.
   bool walking = false;
-  Ordered::iterator walkNext;  // regular
-  std::size_t walkIndex = 0;   // irregular
+  std::size_t walkIndex = 0;
 
-  std::size_t Size() const { return irregular ? sequence.size() : ordered.size(); }
+  std::size_t Size() const {
+    return irregular ? sequence.size() : sorted.size() - holes + pending.size();
+  }
 
   WordEntry* Find(std::string_view folded) {
     if (!irregular) return byText.Find(folded, TextIndex::Hash(folded));
@@ -197,43 +189,70 @@ struct WordList::Impl {
   // Puts a new entry in front of the first entry from the head whose text is smaller, or at the
   // tail. REQUIRES: no entry has the same text.
   void Insert(std::unique_ptr<WordEntry> entry) {
+    walking = false;
     if (!irregular) {
-      AddToSet(std::move(entry));
+      const std::string_view text = entry->GetText();
+      const std::uint64_t hash = TextIndex::Hash(text);
+      pending.push_back(OrderedEntry{LeadingBytes(text), std::move(entry)});
+      try {
+        byText.Insert(pending.back().entry.get(), hash);
+      } catch (...) {  // out of memory: keep the two in step, then let it pass
+        pending.pop_back();
+        throw;
+      }
       return;
     }
     const std::string_view text = entry->GetText();
     std::size_t at = 0;
     while (at < sequence.size() && !(text > std::string_view(sequence[at]->GetText()))) ++at;
     sequence.insert(sequence.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
-    if (walking && at <= walkIndex) ++walkIndex;
   }
 
   // Removes the first entry from the head whose text is folded. Returns whether there was one.
   bool Remove(std::string_view folded) {
     if (!irregular) {
-      const auto it = ordered.find(TextKey{LeadingBytes(folded), folded});
-      if (it == ordered.end()) return false;
-      byText.Erase(folded, TextIndex::Hash(folded));
-      if (walking && it == walkNext) Advance();
-      ordered.erase(it);
+      const std::uint64_t hash = TextIndex::Hash(folded);
+      WordEntry* e = byText.Find(folded, hash);
+      if (e == nullptr) return false;
+      walking = false;
+      MergePending();
+      // Entries with the same leading bytes stand together; the one to remove is among them.
+      const std::uint64_t leading = LeadingBytes(folded);
+      auto at = std::partition_point(
+          sorted.begin(), sorted.end(),
+          [leading](const OrderedEntry& o) { return o.leadingBytes > leading; });
+      while (at != sorted.end() && at->entry.get() != e) ++at;
+      if (at == sorted.end()) return false;  // cannot happen: the index and the order agree
+      byText.Erase(folded, hash);
+      at->entry.reset();
+      ++holes;
+      if (holes > sorted.size() / 2) CloseHoles();
       return true;
     }
     for (std::size_t at = 0; at < sequence.size(); ++at) {
       if (sequence[at]->GetText() != folded) continue;
+      walking = false;
       sequence.erase(sequence.begin() + static_cast<std::ptrdiff_t>(at));
-      if (walking) {
-        if (at < walkIndex) --walkIndex;
-        if (walkIndex >= sequence.size()) walking = false;
-      }
       return true;
     }
     return false;
   }
 
   void Append(std::unique_ptr<WordEntry> entry) {
+    walking = false;
     if (!irregular) {
-      if (ordered.empty() || entry->GetText() < ordered.rbegin()->entry->GetText()) {
-        AddToSet(std::move(entry));
+      MergePending();
+      CloseHoles();
+      const std::string_view text = entry->GetText();
+      if (sorted.empty() || text < sorted.back().entry->GetText()) {
+        const std::uint64_t hash = TextIndex::Hash(text);
+        sorted.push_back(OrderedEntry{LeadingBytes(text), std::move(entry)});
+        try {
+          byText.Insert(sorted.back().entry.get(), hash);
+        } catch (...) {  // out of memory: keep the two in step, then let it pass
+          sorted.pop_back();
+          throw;
+        }
         return;
       }
       MakeIrregular();
@@ -241,25 +260,31 @@ struct WordList::Impl {
     sequence.push_back(std::move(entry));
   }
 
-  // Puts an entry with a new text into the sorted set and the hash index, both or neither.
-  void AddToSet(std::unique_ptr<WordEntry> entry) {
-    const std::string_view text = entry->GetText();
-    const std::uint64_t hash = TextIndex::Hash(text);
-    const auto it = ordered.emplace_hint(ordered.end(), LeadingBytes(text), std::move(entry));
-    try {
-      byText.Insert(it->entry.get(), hash);
-    } catch (...) {  // out of memory: keep the two in step, then let it pass
-      ordered.erase(it);
-      throw;
-    }
+  // Sorts the new entries and merges them into the sorted vector.
+  void MergePending() {
+    if (pending.empty()) return;
+    CloseHoles();
+    std::sort(pending.begin(), pending.end(), Precedes);
+    const auto middle = static_cast<std::ptrdiff_t>(sorted.size());
+    sorted.insert(sorted.end(), std::make_move_iterator(pending.begin()),
+                  std::make_move_iterator(pending.end()));
+    std::vector<OrderedEntry>().swap(pending);
+    std::inplace_merge(sorted.begin(), sorted.begin() + middle, sorted.end(), Precedes);
   }
 
-  // Moves the entries, in list order, from the sorted set to the vector; the walk keeps its place.
+  void CloseHoles() {
+    if (holes == 0) return;
+    std::erase_if(sorted, [](const OrderedEntry& o) { return o.entry == nullptr; });
+    holes = 0;
+  }
+
+  // Moves the entries, in list order, to the vector of the irregular list.
   void MakeIrregular() {
-    if (walking) walkIndex = static_cast<std::size_t>(std::distance(ordered.begin(), walkNext));
-    sequence.reserve(ordered.size() + 1);
-    while (!ordered.empty())
-      sequence.push_back(std::move(ordered.extract(ordered.begin()).value().entry));
+    MergePending();
+    CloseHoles();
+    sequence.reserve(sorted.size() + 1);
+    for (OrderedEntry& o : sorted) sequence.push_back(std::move(o.entry));
+    std::vector<OrderedEntry>().swap(sorted);
     byText.Clear();
     irregular = true;
   }
@@ -267,36 +292,30 @@ struct WordList::Impl {
   void Clear() {
     walking = false;
     byText.Clear();
-    ordered.clear();
+    std::vector<OrderedEntry>().swap(sorted);
+    std::vector<OrderedEntry>().swap(pending);
+    holes = 0;
     decltype(sequence)().swap(sequence);
     irregular = false;
   }
 
   WordEntry* First() {
-    walking = Size() > 0;
-    if (!walking) return nullptr;
-    if (irregular) {
-      walkIndex = 0;
-    } else {
-      walkNext = ordered.begin();
+    if (!irregular) {
+      MergePending();
+      CloseHoles();
     }
+    walking = Size() > 0;
+    walkIndex = 0;
     return Next();
   }
 
   // Returns the entry at the walk position and moves past it; the walk ends after the last.
   WordEntry* Next() {
     if (!walking) return nullptr;
-    WordEntry* e = irregular ? sequence[walkIndex].get() : walkNext->entry.get();
-    Advance();
+    const std::size_t size = irregular ? sequence.size() : sorted.size();
+    WordEntry* e = irregular ? sequence[walkIndex].get() : sorted[walkIndex].entry.get();
+    walking = ++walkIndex < size;
     return e;
-  }
-
-  void Advance() {
-    if (irregular) {
-      walking = ++walkIndex < sequence.size();
-    } else {
-      walking = ++walkNext != ordered.end();
-    }
   }
 };
 
