@@ -55,7 +55,7 @@ IndexCommand::IndexCommand(CLI::App& parent) : Command(parent, "index", kDescrip
   App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
   App().add_flag("-v,--verbose", verbose_,
                  "Print each page as it is scanned, with what became of it, on standard error");
-  App().add_flag("!--no-progress", progress_, "Never draw the progress bar");
+  App().add_flag("--no-progress", noProgress_, "Never draw the progress bar");
 }
 
 int IndexCommand::Run() {
@@ -94,7 +94,7 @@ int IndexCommand::Run() {
   std::size_t dropped = 0;
   std::size_t skipped = 0;
   {
-    ProgressBar progress(pages.size(), progress_ && !quiet_ && !verbose_);
+    ProgressBar progress(pages.size(), !noProgress_ && !quiet_ && !verbose_);
     for (std::size_t i = 0; i < pages.size(); ++i) {
       const std::string& path = pages[i];
       switch (scanner.ScanFile(path)) {
