@@ -295,6 +295,24 @@ TEST_F(QuarryCliTest, OddPathsKeepTheirBytes) {
                            "2\todd dir/\xff\xfe latin.html\tt" + '\0');
 }
 
+TEST_F(QuarryCliTest, PathsAreTakenAsGiven) {
+  CopySite();
+  // A link to a folder given as PATH is walked; the links to folders below it are not.
+  fs::create_symlink("site", Path("site-link"));
+  Result result = Run({"index", "site-link"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("Pages: 10\n"), std::string::npos) << result.out;
+  EXPECT_NE(Run({"pages"}).out.find("9\tsite-link/index.html\t"), std::string::npos);
+
+  // The same page twice is two pages; a file is taken whatever its name.
+  result = Run({"index", "site/index.html", "site/notes.txt", "site/index.html"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(Run({"pages"}).out,
+            "0\tsite/index.html\tquarry sample site\n"
+            "1\tsite/index.html\tquarry sample site\n"
+            "2\tsite/notes.txt\tsite/notes.txt\n");
+}
+
 TEST_F(QuarryCliTest, OddPagesNeverStopTheRun) {
   fs::create_directory(Path("odd"));
   std::string binary;
