@@ -2,7 +2,7 @@
 # Times `quarry-cli index DIR` against `wc -w` over the same page files, in the same run, and
 # prints both times, the indexer's throughput and the ratio of the two.
 # Usage: bench/index-site.sh DIR [QUARRY_CLI]
-#   QUARRY_CLI defaults to build/release/src/cli/quarry-cli, built (Release) when missing.
+#   QUARRY_CLI defaults to build/bench-release/src/cli/quarry-cli, built (Release) when missing.
 set -euo pipefail
 
 if (($# < 1)) || [[ ! -d $1 ]]; then
@@ -11,11 +11,11 @@ if (($# < 1)) || [[ ! -d $1 ]]; then
 fi
 site=$1
 root="$(cd "$(dirname "$0")/.." && pwd)"
-cli=${2:-$root/build/release/src/cli/quarry-cli}
+cli=${2:-$root/build/bench-release/src/cli/quarry-cli}
 if [[ ! -x $cli ]]; then
-  cmake -S "$root" -B "$root/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  cmake -S "$root" -B "$root/build/bench-release" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DQUARRY_BUILD_TESTS=OFF -DQUARRY_BUILD_APP=OFF >/dev/null
-  cmake --build "$root/build/release" --target quarry-cli >/dev/null
+  cmake --build "$root/build/bench-release" --target quarry-cli >/dev/null
 fi
 
 work=$(mktemp -d)
