@@ -31,6 +31,16 @@ bool Command::OpenExisting(IndexDatabase& database) const {
   return true;
 }
 
+bool Command::LoadExisting(IndexDatabase& database, LoadedIndex& index) const {
+  if (!OpenExisting(database)) return false;
+  database.Load(index.words, index.pages, index.titles);
+  return true;
+}
+
+void Command::AddNulOption() {
+  app_->add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");
+}
+
 std::string Command::DatabaseFile(const std::string& directory, const char* name) {
   if (directory.empty()) return name;
   return directory.back() == '/' ? directory + name : directory + '/' + name;

@@ -5,6 +5,9 @@
 
 #include <CLI/CLI.hpp>
 
+#include "model/TextList.h"
+#include "model/WordList.h"
+
 namespace quarry {
 
 class IndexDatabase;
@@ -36,6 +39,19 @@ class Command {
   // that only read. Prints the reason to standard error and returns false when it cannot.
   bool OpenExisting(IndexDatabase& database) const;
 
+  // The three lists of an index.
+  struct LoadedIndex {
+    WordList words;
+    TextList pages;
+    TextList titles;
+  };
+  // OpenExisting, then loads the index into index. False (reason printed) when it cannot open.
+  bool LoadExisting(IndexDatabase& database, LoadedIndex& index) const;
+
+  // Offers -z/--null, which ends each output line with a NUL byte instead of a line feed.
+  void AddNulOption();
+  bool NulTerminated() const { return nulTerminated_; }
+
   // Prints "quarry-cli: message" on standard error.
   static void PrintError(const std::string& message);
 
@@ -48,6 +64,7 @@ class Command {
  private:
   CLI::App* app_;
   std::string databaseDirectory_;
+  bool nulTerminated_ = false;
 };
 
 }  // namespace quarry

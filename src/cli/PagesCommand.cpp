@@ -19,18 +19,17 @@ after the second TAB. With -z each line ends with a NUL byte instead of a line f
 that hold line feeds.
 
 Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)");
-  App().add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");
+  AddNulOption();
 }
 
 int PagesCommand::Run() {
   IndexDatabase database(DatabaseDirectory());
-  if (!OpenExisting(database)) return 1;
-  WordList wordList;
-  TextList pageList;
-  TextList titleList;
-  database.Load(wordList, pageList, titleList);
+  LoadedIndex index;
+  if (!LoadExisting(database, index)) return 1;
+  const TextList& pageList = index.pages;
+  const TextList& titleList = index.titles;
 
-  RecordWriter out(nulTerminated_);
+  RecordWriter out(NulTerminated());
   for (std::size_t i = 0; i < pageList.Size(); ++i) {
     out.Field(std::to_string(i));
     out.Field(pageList.At(i));

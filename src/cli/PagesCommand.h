@@ -11,7 +11,6 @@ class PagesCommand : public Command {
   int Run() override;
 
  private:
-  bool nulTerminated_ = false;
 };
 
 }  // namespace quarry

@@ -27,7 +27,7 @@ no page holds them all. With -z each line ends with a NUL byte instead of a line
 Exit status: 0 searched (whether or not a page was found); 1 no index in DIR or it cannot be
 opened; 2 usage error, or a WORD that is nothing once cleaned up.)");
   App().add_option("WORD", words_, "Words that every page found must hold")->required();
-  App().add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");
+  AddNulOption();
 }
 
 std::vector<std::string> SearchCommand::IndexWords(const std::string& argument) {
@@ -57,11 +57,11 @@ int SearchCommand::Run() {
   }
 
   IndexDatabase database(DatabaseDirectory());
-  if (!OpenExisting(database)) return 1;
-  WordList wordList;
-  TextList pageList;
-  TextList titleList;
-  database.Load(wordList, pageList, titleList);
+  LoadedIndex index;
+  if (!LoadExisting(database, index)) return 1;
+  WordList& wordList = index.words;
+  const TextList& pageList = index.pages;
+  const TextList& titleList = index.titles;
 
   std::vector<std::int32_t> found;
   for (std::size_t i = 0; i < wanted.size(); ++i) {
@@ -83,7 +83,7 @@ int SearchCommand::Run() {
     }
   }
 
-  RecordWriter out(nulTerminated_);
+  RecordWriter out(NulTerminated());
   for (const std::int32_t page : found) {
     const auto number = static_cast<std::size_t>(page);
     if (page < 0 || number >= pageList.Size()) continue;  // a damaged page number

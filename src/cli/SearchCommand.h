@@ -19,7 +19,6 @@ class SearchCommand : public Command {
 
  private:
   std::vector<std::string> words_;
-  bool nulTerminated_ = false;
 };
 
 }  // namespace quarry

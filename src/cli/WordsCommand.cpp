@@ -20,18 +20,16 @@ so a word may itself hold TAB bytes: the page numbers are what follows the last 
 each line ends with a NUL byte instead of a line feed.
 
 Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)");
-  App().add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");
+  AddNulOption();
 }
 
 int WordsCommand::Run() {
   IndexDatabase database(DatabaseDirectory());
-  if (!OpenExisting(database)) return 1;
-  WordList wordList;
-  TextList pageList;
-  TextList titleList;
-  database.Load(wordList, pageList, titleList);
+  LoadedIndex index;
+  if (!LoadExisting(database, index)) return 1;
+  WordList& wordList = index.words;
 
-  RecordWriter out(nulTerminated_);
+  RecordWriter out(NulTerminated());
   std::string pages;
   for (const WordEntry* entry = wordList.GetFirst(); entry != nullptr; entry = wordList.GetNext()) {
     pages.clear();
