@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -30,7 +31,10 @@ class TestPrompts : public UserPrompts {
     ++questions;
     return answerYes;
   }
-  void ShowFileError(QWidget*, const QString& text) override { fileErrors.append(text); }
+  void ShowFileError(QWidget*, const QString& text) override {
+    fileErrors.append(text);
+    waitCursorAtError = QApplication::overrideCursor() != nullptr;
+  }
   QStringList ChooseFiles(QWidget*) override { return filesToChoose; }
   void ShowAbout(QWidget*) override { ++aboutBoxes; }
 
@@ -40,6 +44,7 @@ class TestPrompts : public UserPrompts {
   bool answerYes = true;
   int questions = 0;
   int aboutBoxes = 0;
+  bool waitCursorAtError = false;  // whether the wait cursor still showed when the error came
 };
 
 // A fresh temporary directory as the current directory, for as long as the object lives.

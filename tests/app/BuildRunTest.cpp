@@ -141,7 +141,8 @@ class BuildRunTest : public QObject {
     QCOMPARE(window.prompts->fileErrors.size(), 1);
     QVERIFY2(window.prompts->fileErrors.first().contains(QStringLiteral("/proc/self/mem")),
              qPrintable(window.prompts->fileErrors.first()));
-    QVERIFY(QApplication::overrideCursor() == nullptr);  // the cursor is back
+    QVERIFY(!window.prompts->waitCursorAtError);  // the cursor was back before the message
+    QVERIFY(QApplication::overrideCursor() == nullptr);
     QVERIFY(!window.dialog->IsBusy());
     QCOMPARE(window.dialog->StatusText(), std::string("Scanning /proc/self/mem"));
     // The run stopped at the failing page (the first in the page order): the buttons keep
