@@ -83,7 +83,26 @@ void ByteListBox::SetHorizontalExtent(int pixels) {
 }
 
 int ByteListBox::MeasureEntry(int row) const {
-  return fontMetrics().horizontalAdvance(DisplayText(entries_->At(row)));
+  const std::string& entry = entries_->At(row);
+  if (!asciiReady_) {
+    const QFontMetrics metrics = fontMetrics();
+    for (std::size_t c = 0; c < asciiAdvance_.size(); ++c) {
+      asciiAdvance_[c] = metrics.horizontalAdvance(QChar(static_cast<char16_t>(c)));
+    }
+    asciiReady_ = true;
+  }
+  int width = 0;
+  for (char c : entry) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= asciiAdvance_.size()) return fontMetrics().horizontalAdvance(DisplayText(entry));
+    width += asciiAdvance_[byte];
+  }
+  return width;
+}
+
+void ByteListBox::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::FontChange) asciiReady_ = false;
+  QListView::changeEvent(event);
 }
 
 void ByteListBox::SetAcceptFileDrops(bool accept) { setAcceptDrops(accept); }
