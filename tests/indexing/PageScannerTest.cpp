@@ -5,12 +5,16 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "database/IndexDatabase.h"
+#include "database/PageFile.h"
 #include "model/TextList.h"
+#include "model/TextOrder.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
 
@@ -86,6 +90,68 @@ TEST(PageScannerTest, TitleRules) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(PageScanner::FindTitle(c.page), c.title) << c.page;
+  }
+}
+
+// The HTML test and the title search done the plain way: piece by piece through PageFile, each
+// piece lower-cased and searched with the C string functions, rewinding for each title tag.
+bool ReferenceIsHtml(PageFile& file) {
+  file.Rewind();
+  char piece[512];
+  while (file.ReadPiece(piece, sizeof piece) > 0) {
+    for (char* c = piece; *c != '\0'; ++c) *c = ToLowerAscii(*c);
+    if (std::strstr(piece, "html") != nullptr) return true;
+  }
+  return false;
+}
+
+std::string ReferenceTitle(PageFile& file) {
+  for (const char* tag : {"<title>", "<h1>", "<h2>", "<h3>", "<h4>", "<h5>", "<h6>"}) {
+    file.Rewind();
+    char piece[512];
+    bool empty = false;
+    while (!empty && file.ReadPiece(piece, sizeof piece) > 0) {
+      for (char* c = piece; *c != '\0'; ++c) *c = ToLowerAscii(*c);
+      const char* found = std::strstr(piece, tag);
+      if (found == nullptr) continue;
+      const char* start = found + std::strlen(tag);
+      if (*start == '<') {
+        empty = true;
+        continue;
+      }
+      const char* end = std::strchr(start, '<');
+      std::string title = end != nullptr ? std::string(start, end) : std::string(start);
+      if (end == nullptr && !title.empty() && title.back() == '\n') title.pop_back();
+      return title;
+    }
+    if (!empty) return {};
+  }
+  return {};
+}
+
+TEST(PageScannerTest, AgreesWithAPieceByPieceReading) {
+  const char* const fragments[] = {"<title>", "<TITLE>", "</title>", "<h1>", "<H2>",
+                                   "<h6>",    "<",       "html",     "HT",   "ML",
+                                   "\n",      "\r\n",    " ",        "Text", "\0"};
+  std::mt19937 random(7);
+  TempDir dir;
+  for (int round = 0; round < 400; ++round) {
+    std::string page;
+    const int parts = static_cast<int>(random() % 60);
+    for (int i = 0; i < parts; ++i) {
+      if (random() % 4 == 0) {
+        page.append(random() % 600, 'x');  // long runs move the 511-byte piece boundaries
+      } else {
+        const char* fragment = fragments[random() % std::size(fragments)];
+        page.append(fragment, std::max<std::size_t>(std::strlen(fragment), 1));
+      }
+    }
+    const std::string path = dir.File("random.html", page);
+    PageFile file;
+    ASSERT_TRUE(file.Open(path));
+    const std::string contents(file.ReadRest());
+    EXPECT_EQ(PageScanner::IsHtmlPage(contents), ReferenceIsHtml(file)) << round;
+    EXPECT_EQ(PageScanner::FindTitle(contents), ReferenceTitle(file)) << round;
   }
 }
 
