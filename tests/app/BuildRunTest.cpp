@@ -226,6 +226,10 @@ class BuildRunTest : public QObject {
           ReadFile(scratch.FilePath(QStringLiteral("cli/")) + QString::fromLatin1(file));
       QVERIFY2(fromCli.size() > 32, file);
       QVERIFY2(ReadFile(QString::fromLatin1(file)) == fromCli, file);
+      // And both match the sample site's expected files.
+      const QString expected =
+          QStringLiteral(QUARRY_TEST_DATA_DIR "/site-expected/") + QString::fromLatin1(file);
+      if (QFileInfo::exists(expected)) QVERIFY2(ReadFile(expected) == fromCli, file);
     }
 #endif
   }
