@@ -1,0 +1,442 @@
+#include "MainDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "AppResources.h"
+#include "ByteListBox.h"
+#include "ByteListModel.h"
+#include "DialogPrompts.h"
+#include "DisplayText.h"
+#include "HelpWindow.h"
+#include "database/FileError.h"
+#include "database/IndexDatabase.h"
+#include "model/TextList.h"
+#include "model/TextOrder.h"
+#include "model/WordEntry.h"
+#include "model/WordList.h"
+#include "ui_MainDialog.h"
+
+namespace quarry {
+
+namespace {
+
+constexpr const char* kOpenError =
+    "Error opening database.  Make sure it is not being used and that it has write access.";
+
+// The status text holds at most this many bytes.
+constexpr std::size_t kStatusTextLimit = 255;
+
+// How often, at most, a long command lets the window paint.
+constexpr long long kPaintIntervalMs = 40;
+
+// Whether the file system tells upper and lower case apart in names. Where it does not, dropped
+// paths are lower-cased and compared without regard to case; where it does (Linux), a path keeps
+// its case, since another case would name another file.
+constexpr bool kFileNamesIgnoreCase =
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    true;
+#else
+    false;
+#endif
+
+long long NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Shows the wait cursor for the life of the object.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+// Sets a flag for the life of the object.
+class FlagGuard {
+ public:
+  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagGuard() { flag_ = false; }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+}  // namespace
+
+MainDialog::MainDialog(std::unique_ptr<UserPrompts> prompts_)
+    : QDialog(nullptr),
+      ui(std::make_unique<Ui::MainDialog>()),
+      prompts(prompts_ ? std::move(prompts_) : std::make_unique<DialogPrompts>()) {
+  InitAppResources();
+  ui->setupUi(this);
+  addPagesButton = ui->addPagesButton;
+  newButton = ui->newButton;
+  saveButton = ui->saveButton;
+  buildButton = ui->buildButton;
+  openButton = ui->openButton;
+  wordListBox = ui->wordListBox;
+  pageListBox = ui->pageListBox;
+
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint);
+  setWindowIcon(QIcon(QStringLiteral(":/quarry/quarry.png")));
+
+  wordList = std::make_unique<WordList>();
+  pageList = std::make_unique<TextList>();
+  titleList = std::make_unique<TextList>();
+  database = std::make_unique<IndexDatabase>();
+
+  aboutAction = new QAction(QStringLiteral("&About Quarry..."), this);
+  addAction(aboutAction);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  pageListBox->SetAcceptFileDrops(true);
+  helpFile = HelpWindow::FindHelpFile();
+
+  connect(saveButton, &QPushButton::clicked, this, [this] { RunCommand([this] { OnSave(); }); });
+  connect(addPagesButton, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { OnAddPages(); }); });
+  connect(openButton, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { OnOpenClose(); }); });
+  connect(buildButton, &QPushButton::clicked, this, [this] { RunCommand([this] { OnBuild(); }); });
+  connect(newButton, &QPushButton::clicked, this, [this] { RunCommand([this] { OnNew(); }); });
+  connect(pageListBox, &ByteListBox::FilesDropped, this, [this](const QStringList& dropped) {
+    std::vector<std::string> paths;
+    paths.reserve(static_cast<std::size_t>(dropped.size()));
+    for (const QString& path : dropped) paths.push_back(PathBytes(path));
+    RunCommand([this, &paths] { OnDropFiles(paths); });
+  });
+  connect(ui->removeWordsButton, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { OnRemoveWords(); }); });
+  connect(ui->removePagesButton, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { OnRemovePages(); }); });
+  connect(ui->exitButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(ui->helpButton, &QPushButton::clicked, this,
+          [this] { RunCommand([this] { OnHelp(); }); });
+  connect(aboutAction, &QAction::triggered, this, [this] { RunCommand([this] { OnAbout(); }); });
+
+  // The first transfer: every label starts empty, the status line included.
+  TransferLabels();
+  addPagesButton->setEnabled(false);
+  buildButton->setEnabled(false);
+  saveButton->setEnabled(false);
+  wordListBox->setEnabled(false);
+  pageListBox->setEnabled(false);
+  openButton->setFocus();
+}
+
+MainDialog::~MainDialog() {
+  // The index objects go with the window, in this order; then the help window.
+  wordList.reset();
+  database.reset();
+  pageList.reset();
+  titleList.reset();
+  delete helpWindow;
+  helpWindow = nullptr;
+}
+
+HelpWindow* MainDialog::Help() const { return helpWindow; }
+
+void MainDialog::closeEvent(QCloseEvent* event) {
+  if (busy) {
+    event->ignore();
+    return;
+  }
+  QDialog::closeEvent(event);
+}
+
+void MainDialog::RunCommand(const std::function<void()>& command) {
+  if (busy) return;  // a running command lets the window paint; nothing may interleave with it
+  try {
+    command();
+  } catch (const FileError& error) {
+    prompts->ShowFileError(this, DisplayText(error.what()));
+  } catch (const std::exception& error) {
+    prompts->ShowFileError(this, DisplayText(error.what()));
+  }
+}
+
+// ---- Display operations
+
+void MainDialog::TransferLabels() {
+  ui->dateLabel->setText(DisplayText(dateText));
+  ui->sizeLabel->setText(DisplayText(sizeText));
+  ui->pageCountLabel->setText(DisplayText(pageCountText));
+  ui->wordCountLabel->setText(DisplayText(wordCountText));
+  ui->indexLabel->setText(DisplayText(indexText));
+  ui->indexLabel->setToolTip(DisplayText(indexText));
+  ui->statusLabel->setText(DisplayText(statusText));
+}
+
+void MainDialog::SetStatus(std::string_view text) {
+  statusText.assign(text);
+  TransferLabels();
+}
+
+void MainDialog::ClearStatus() { SetStatus(" "); }
+
+void MainDialog::UpdateListExtent(ByteListBox* listBox) {
+  int widest = 0;
+  for (int row = 0; row < listBox->Entries().Count(); ++row) {
+    widest = std::max(widest, listBox->MeasureEntry(row));
+  }
+  listBox->SetHorizontalExtent(widest);
+}
+
+void MainDialog::ShowStatistics() {
+  wordCountText = database->GetWordCountText();
+  pageCountText = database->GetPageCountText();
+  dateText = database->GetDateText();
+  sizeText = database->GetSizeText();
+  indexText = database->GetIndexPath();
+  TransferLabels();
+}
+
+void MainDialog::ClearStatistics() {
+  wordCountText.clear();
+  pageCountText.clear();
+  dateText.clear();
+  sizeText.clear();
+  indexText.clear();
+  TransferLabels();
+}
+
+void MainDialog::FillWordListBox() {
+  std::vector<std::string> words;
+  words.reserve(wordList->Size());
+  for (WordEntry* entry = wordList->GetFirst(); entry != nullptr; entry = wordList->GetNext()) {
+    words.push_back(entry->GetText());
+  }
+  wordListBox->Entries().SetEntries(std::move(words));
+}
+
+void MainDialog::FillPageListBox() {
+  std::vector<std::string> pages;
+  pages.reserve(pageList->Size());
+  for (const std::string* page = pageList->GetFirst(); page != nullptr;
+       page = pageList->GetNext()) {
+    pages.push_back(*page);
+  }
+  pageListBox->Entries().SetEntries(std::move(pages));
+}
+
+void MainDialog::KeepPainting() {
+  const long long now = NowMs();
+  if (now - lastPaint < kPaintIntervalMs) return;
+  lastPaint = now;
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+// ---- Database commands
+
+void MainDialog::OnOpenClose() {
+  pageListBox->Entries().Clear();
+  wordListBox->Entries().Clear();
+  wordList->Clear();
+  pageList->Clear();
+  titleList->Clear();
+
+  if (database->IsOpen()) {
+    database->Close();
+    ClearStatistics();
+    buildButton->setEnabled(false);
+    saveButton->setEnabled(false);
+    newButton->setEnabled(true);
+    wordListBox->setEnabled(false);
+    pageListBox->setEnabled(false);
+    addPagesButton->setEnabled(false);
+    openButton->setText(QStringLiteral("&Open"));
+    UpdateListExtent(wordListBox);
+    UpdateListExtent(pageListBox);
+    return;
+  }
+
+  // 1 with the database open means a new, empty database was just created: it is shown as open.
+  if (database->Open() != 0 && !database->IsOpen()) {
+    QString message = QString::fromLatin1(kOpenError);
+    if (!database->OpenError().empty()) {
+      message += QStringLiteral("\n\n") + DisplayText(database->OpenError());
+    }
+    UpdateListExtent(wordListBox);
+    UpdateListExtent(pageListBox);
+    prompts->ShowMessage(this, message);
+    return;
+  }
+
+  ShowStatistics();
+  addPagesButton->setEnabled(true);
+  newButton->setEnabled(false);
+  wordListBox->setEnabled(true);
+  pageListBox->setEnabled(true);
+  openButton->setText(QStringLiteral("&Close"));
+
+  database->Load(*wordList, *pageList, *titleList);
+  FillWordListBox();
+  UpdateListExtent(wordListBox);
+  FillPageListBox();
+  UpdateListExtent(pageListBox);
+}
+
+void MainDialog::OnSave() {
+  if (pageList->GetFirst() == nullptr) {
+    prompts->ShowMessage(this, QStringLiteral("No pages to save."));
+    return;
+  }
+  if (wordList->GetFirst() == nullptr) {
+    prompts->ShowMessage(this, QStringLiteral("Please build word list."));
+    return;
+  }
+  SetStatus("Saving index...");
+  // Save replaces the files as a whole and keeps the old index until the new one is safe, so
+  // no Reset comes first (a Reset would destroy the old index before the new one is written).
+  database->Save(*wordList, *pageList, *titleList);
+  ShowStatistics();
+  saveButton->setEnabled(false);
+  ClearStatus();
+}
+
+void MainDialog::OnNew() {
+  if (!prompts->AskNewIndex(this)) return;
+  if (!database->IsOpen()) database->Open();
+  database->Reset();
+  database->Close();
+  OnOpenClose();
+}
+
+// ---- Build run
+
+void MainDialog::OnBuild() {
+  ByteListModel& pages = pageListBox->Entries();
+  int count = pages.Count();
+  if (count == 0) {
+    prompts->ShowMessage(this, QStringLiteral("Please add pages to process."));
+    return;
+  }
+  if (!prompts->AskNewIndex(this)) return;
+
+  FlagGuard busyGuard(busy);
+  std::optional<WaitCursor> waitCursor(std::in_place);
+  lastPaint = NowMs();
+
+  wordList->Clear();
+  pageList->Clear();
+  titleList->Clear();
+  ShowStatistics();
+
+  for (int row = 0; row < count;) {
+    const std::string path = pages.At(row);
+    if (path.empty()) {
+      ++row;
+      continue;
+    }
+    SetStatus(CutToBytes("Scanning " + path, kStatusTextLimit));
+    KeepPainting();
+    bool keep = false;
+    database->ScanPage(*wordList, *pageList, *titleList, path, keep);
+    if (keep) {
+      ++row;
+    } else {
+      // Not an HTML page: the entry leaves the box and the one that moves up is scanned next.
+      pages.RemoveRows({row});
+      count = pages.Count();
+    }
+  }
+  UpdateListExtent(pageListBox);
+
+  SetStatus("Updating word list");
+  KeepPainting();
+  wordListBox->Entries().Clear();
+  FillWordListBox();
+  UpdateListExtent(wordListBox);
+
+  waitCursor.reset();
+  ClearStatus();
+  ShowStatistics();
+  saveButton->setEnabled(true);
+  buildButton->setEnabled(false);
+}
+
+// ---- Page and word list editing
+
+void MainDialog::OnAddPages() {
+  const QStringList chosen = prompts->ChooseFiles(this);
+  if (chosen.isEmpty()) return;
+  for (const QString& path : chosen) pageListBox->Entries().AddEntry(PathBytes(path));
+  UpdateListExtent(pageListBox);
+  saveButton->setEnabled(false);
+  buildButton->setEnabled(true);
+}
+
+void MainDialog::OnDropFiles(const std::vector<std::string>& paths) {
+  WaitCursor waitCursor;
+  activateWindow();
+  raise();
+  ByteListModel& pages = pageListBox->Entries();
+  for (std::string path : paths) {
+    bool listed = false;
+    if constexpr (kFileNamesIgnoreCase) {
+      LowerAsciiInPlace(path);
+      for (const std::string& entry : pages.Entries()) {
+        if (EqualsFoldingCase(entry, path)) {
+          listed = true;
+          break;
+        }
+      }
+    } else {
+      listed = pages.FindExact(path) >= 0;
+    }
+    if (!listed) pages.AddEntry(path);
+  }
+  if (!paths.empty()) buildButton->setEnabled(true);
+  UpdateListExtent(pageListBox);
+}
+
+void MainDialog::OnRemovePages() {
+  const std::vector<int> rows = pageListBox->SelectedRows();
+  if (rows.empty()) return;
+  pageListBox->Entries().RemoveRows(rows);
+  UpdateListExtent(pageListBox);
+  saveButton->setEnabled(false);
+  buildButton->setEnabled(true);
+}
+
+void MainDialog::OnRemoveWords() {
+  const std::vector<int> rows = wordListBox->SelectedRows();
+  if (rows.empty()) return;
+  std::vector<int> removed;
+  for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+    // The whole entry is read, however long: a cut word would name another word or none.
+    const std::string word = wordListBox->Entries().At(*row);
+    if (wordList->RemoveWord(word) == 1) removed.push_back(*row);
+  }
+  wordListBox->Entries().RemoveRows(std::move(removed));
+  UpdateListExtent(wordListBox);
+  saveButton->setEnabled(true);
+}
+
+// ---- Help and About
+
+void MainDialog::OnHelp() {
+  if (helpWindow == nullptr) helpWindow = new HelpWindow(this);
+  if (!helpWindow->ShowTopic(helpFile, QString::fromLatin1(HelpWindow::kMainTopic))) {
+    prompts->ShowMessage(this, QStringLiteral("Failed to launch help."));
+  }
+}
+
+void MainDialog::OnAbout() { prompts->ShowAbout(this); }
+
+}  // namespace quarry

@@ -1,0 +1,43 @@
+#include "QuarryApp.h"
+
+#include <QCursor>
+#include <QIcon>
+#include <QScreen>
+#include <algorithm>
+
+#include "AppResources.h"
+#include "MainDialog.h"
+
+namespace quarry {
+
+QuarryApp::QuarryApp(int& argc, char** argv) : QApplication(argc, argv) {
+  InitAppResources();
+  setApplicationName(QStringLiteral("quarry"));
+  setApplicationDisplayName(QStringLiteral("Quarry"));
+  setApplicationVersion(QStringLiteral("1.0"));
+  setWindowIcon(QIcon(QStringLiteral(":/quarry/quarry.png")));
+  setDesktopFileName(QStringLiteral("quarry"));
+}
+
+QuarryApp::~QuarryApp() = default;
+
+bool QuarryApp::InitInstance() {
+  MainDialog dialog;
+  dialog.adjustSize();
+  // Centred on the mouse pointer, kept on its screen.
+  const QPoint pointer = QCursor::pos();
+  QRect frame(QPoint(0, 0), dialog.size());
+  frame.moveCenter(pointer);
+  if (const QScreen* screen = QGuiApplication::screenAt(pointer); screen != nullptr) {
+    const QRect room = screen->availableGeometry();
+    frame.moveLeft(
+        std::clamp(frame.left(), room.left(), std::max(room.left(), room.right() - frame.width())));
+    frame.moveTop(
+        std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() - frame.height())));
+  }
+  dialog.move(frame.topLeft());
+  dialog.exec();
+  return false;
+}
+
+}  // namespace quarry

@@ -1,0 +1,394 @@
+// The window's start-up state, its display operations, Open/Close, Save and New, About and Help.
+#include <QAction>
+#include <QLabel>
+#include <QPointer>
+#include <QProcess>
+#include <QTextBrowser>
+#include <QtTest>
+
+#include "AboutDialog.h"
+#include "AppTestSupport.h"
+#include "HelpWindow.h"
+#include "database/IndexDatabase.h"
+#include "model/TextList.h"
+#include "model/WordList.h"
+
+using namespace quarry;
+using namespace quarry::test;
+
+namespace {
+
+const QString kOpenError = QStringLiteral(
+    "Error opening database.  Make sure it is not being used and that it has write access.");
+
+// Saves an index of three words over two pages in the current directory.
+void MakeIndex() {
+  IndexDatabase database;
+  database.Open();
+  QVERIFY(database.IsOpen());
+  WordList words;
+  TextList pages;
+  TextList titles;
+  titles.Add("beta page");
+  pages.Add("/site/b.html");
+  titles.Add("alpha page");
+  pages.Add("/site/a.html");
+  words.AddWord("zebra", 0);
+  words.AddWord("Apple", 1);
+  words.AddWord("mango", 0);
+  words.AddWord("mango", 1);
+  database.Save(words, pages, titles);
+  database.Close();
+}
+
+QString LabelText(const Window& window, const char* name) {
+  return window.dialog->findChild<QLabel*>(QString::fromLatin1(name))->text();
+}
+
+qint64 FileSize(const char* name) { return QFileInfo(QString::fromLatin1(name)).size(); }
+
+// Header fields of a database file: record count and total size.
+std::pair<qint32, qint32> Header(const char* name) {
+  const QByteArray bytes = ReadFile(QString::fromLatin1(name));
+  if (bytes.size() < 32) return {-1, -1};
+  auto field = [&](int at) {
+    return qint32(quint32(quint8(bytes[at])) | quint32(quint8(bytes[at + 1])) << 8 |
+                  quint32(quint8(bytes[at + 2])) << 16 | quint32(quint8(bytes[at + 3])) << 24);
+  };
+  return {field(4), field(8)};
+}
+
+void VerifyOpenState(const Window& window) {
+  QCOMPARE(window.Button("openButton")->text(), QStringLiteral("&Close"));
+  QVERIFY(window.Button("addPagesButton")->isEnabled());
+  QVERIFY(!window.Button("newButton")->isEnabled());
+  QVERIFY(window.WordBox()->isEnabled());
+  QVERIFY(window.PageBox()->isEnabled());
+  QVERIFY(window.dialog->GetDatabase()->IsOpen());
+}
+
+void VerifyClosedState(const Window& window) {
+  QCOMPARE(window.Button("openButton")->text(), QStringLiteral("&Open"));
+  QVERIFY(!window.Button("addPagesButton")->isEnabled());
+  QVERIFY(!window.Button("buildButton")->isEnabled());
+  QVERIFY(!window.Button("saveButton")->isEnabled());
+  QVERIFY(window.Button("newButton")->isEnabled());
+  QVERIFY(!window.WordBox()->isEnabled());
+  QVERIFY(!window.PageBox()->isEnabled());
+  QVERIFY(window.Words().empty());
+  QVERIFY(window.Pages().empty());
+  for (const char* label :
+       {"indexLabel", "wordCountLabel", "pageCountLabel", "dateLabel", "sizeLabel"}) {
+    QVERIFY2(LabelText(window, label).isEmpty(), label);
+  }
+  QVERIFY(!window.dialog->GetDatabase()->IsOpen());
+}
+
+}  // namespace
+
+class MainDialogTest : public QObject {
+  Q_OBJECT
+
+ private Q_SLOTS:
+  void StartUpState() {
+    ScratchDirectory scratch;
+    Window window;
+    MainDialog& dialog = *window.dialog;
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Quarry "));
+    QVERIFY(dialog.windowFlags() & Qt::WindowMinimizeButtonHint);
+    QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());  // fixed size
+
+    QCOMPARE(window.Button("openButton")->text(), QStringLiteral("Open"));
+    QVERIFY(window.Button("openButton")->isDefault());
+    QCOMPARE(dialog.focusWidget(), window.Button("openButton"));
+    for (const char* enabled : {"openButton", "newButton", "exitButton", "helpButton",
+                                "removeWordsButton", "removePagesButton"}) {
+      QVERIFY2(window.Button(enabled)->isEnabled(), enabled);
+    }
+    for (const char* disabled : {"addPagesButton", "buildButton", "saveButton"}) {
+      QVERIFY2(!window.Button(disabled)->isEnabled(), disabled);
+    }
+    QVERIFY(!window.WordBox()->isEnabled());
+    QVERIFY(!window.PageBox()->isEnabled());
+    QVERIFY(window.Words().empty() && window.Pages().empty());
+    QCOMPARE(window.WordBox()->selectionMode(), QAbstractItemView::ExtendedSelection);
+    QVERIFY(window.PageBox()->acceptDrops());
+    // Every label is empty at first, the status line too (empty, not a blank).
+    for (const char* label : {"indexLabel", "wordCountLabel", "pageCountLabel", "dateLabel",
+                              "sizeLabel", "statusLabel"}) {
+      QVERIFY2(LabelText(window, label).isEmpty(), label);
+    }
+    QCOMPARE(dialog.StatusText(), std::string());
+    QCOMPARE(dialog.AboutAction()->text(), QStringLiteral("&About Quarry..."));
+    QVERIFY(dialog.actions().contains(dialog.AboutAction()));
+    QVERIFY(!dialog.windowIcon().isNull());
+    QVERIFY(dialog.GetWordList() && dialog.GetPageList() && dialog.GetTitleList() &&
+            dialog.GetDatabase());
+  }
+
+  void ExitEndsWithoutQuestion() {
+    ScratchDirectory scratch;
+    Window window;
+    window.dialog->show();
+    window.Click("exitButton");
+    QVERIFY(!window.dialog->isVisible());
+    QCOMPARE(window.dialog->result(), int(QDialog::Rejected));
+    window.dialog->show();
+    QTest::keyClick(window.dialog.get(), Qt::Key_Escape);
+    QVERIFY(!window.dialog->isVisible());
+    QVERIFY(window.prompts->messages.isEmpty());
+    QCOMPARE(window.prompts->questions, 0);
+  }
+
+  void SetStatusTransfersEveryLabel() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    Window window;
+    window.Click("openButton");
+    const QString words = LabelText(window, "wordCountLabel");
+    QCOMPARE(words, QStringLiteral("3"));
+    // Spoil what the screen shows; the next transfer puts every label back from its string.
+    for (const char* label :
+         {"indexLabel", "wordCountLabel", "pageCountLabel", "dateLabel", "sizeLabel"}) {
+      window.dialog->findChild<QLabel*>(QString::fromLatin1(label))->setText(QStringLiteral("x"));
+    }
+    window.dialog->SetStatus("Working");
+    QCOMPARE(LabelText(window, "statusLabel"), QStringLiteral("Working"));
+    QCOMPARE(LabelText(window, "wordCountLabel"), words);
+    QCOMPARE(LabelText(window, "pageCountLabel"), QStringLiteral("2"));
+    QVERIFY(LabelText(window, "indexLabel").endsWith(QStringLiteral("qrywDb.dat")));
+    window.dialog->ClearStatus();
+    QCOMPARE(LabelText(window, "statusLabel"), QStringLiteral(" "));
+  }
+
+  void OpenInEmptyDirectoryShowsNewIndex() {
+    ScratchDirectory scratch;
+    Window window;
+    window.Click("openButton");
+    QVERIFY(window.prompts->messages.isEmpty());
+    VerifyOpenState(window);
+    QVERIFY(QFile::exists(QStringLiteral("qrywDb.dat")));
+    QVERIFY(QFile::exists(QStringLiteral("qryfDb.dat")));
+    QVERIFY(QFile::exists(QStringLiteral("qryiDb.dat")));
+    QCOMPARE(LabelText(window, "wordCountLabel"), QStringLiteral("0"));
+    QCOMPARE(LabelText(window, "pageCountLabel"), QStringLiteral("0"));
+    QCOMPARE(LabelText(window, "sizeLabel"), QStringLiteral("64"));
+    QCOMPARE(LabelText(window, "indexLabel"),
+             QFileInfo(scratch.FilePath(QStringLiteral("qrywDb.dat"))).absoluteFilePath());
+    QVERIFY(!LabelText(window, "dateLabel").isEmpty());
+    QVERIFY(window.Words().empty() && window.Pages().empty());
+  }
+
+  void OpenExistingIndexFillsListsAndLabels() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    Window window;
+    window.Click("openButton");
+    VerifyOpenState(window);
+    const std::vector<std::string> words = {"apple", "mango", "zebra"};
+    const std::vector<std::string> pages = {"/site/a.html", "/site/b.html"};
+    QCOMPARE(window.Words(), words);
+    QCOMPARE(window.Pages(), pages);
+    QCOMPARE(window.dialog->GetTitleList()->Size(), std::size_t{2});
+    QCOMPARE(LabelText(window, "wordCountLabel"), QStringLiteral("3"));
+    QCOMPARE(LabelText(window, "pageCountLabel"), QStringLiteral("2"));
+    QCOMPARE(LabelText(window, "sizeLabel"),
+             QString::number(FileSize("qrywDb.dat") + FileSize("qryfDb.dat")));
+    // Build and Save keep their state on opening.
+    QVERIFY(!window.Button("buildButton")->isEnabled());
+    QVERIFY(!window.Button("saveButton")->isEnabled());
+    QVERIFY(window.WordBox()->HorizontalExtent() > 0);
+  }
+
+  void OpenWhileAnotherProcessHoldsTheFiles() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    QProcess holder;
+    holder.start(QStringLiteral(QUARRY_INDEX_HOLDER), {scratch.Path()});
+    QVERIFY(holder.waitForStarted());
+    QVERIFY(holder.waitForReadyRead(10000));
+    QCOMPARE(holder.readLine().trimmed(), QByteArray("ready"));
+
+    Window window;
+    window.Click("openButton");
+    QCOMPARE(window.prompts->messages.size(), 1);
+    const QString message = window.prompts->messages.first();
+    QVERIFY2(message.startsWith(kOpenError), qPrintable(message));
+    QVERIFY2(message.size() > kOpenError.size() + 2, "the system's reason follows");
+    QCOMPARE(window.Button("openButton")->text(), QStringLiteral("Open"));
+    QVERIFY(window.Button("newButton")->isEnabled());
+    QVERIFY(!window.WordBox()->isEnabled());
+    QVERIFY(!window.dialog->GetDatabase()->IsOpen());
+
+    // New ends with the same message while the files are held.
+    window.prompts->messages.clear();
+    window.Click("newButton");
+    QCOMPARE(window.prompts->messages.size(), 1);
+    QVERIFY(window.prompts->messages.first().startsWith(kOpenError));
+
+    holder.closeWriteChannel();
+    QVERIFY(holder.waitForFinished(10000));
+    window.prompts->messages.clear();
+    window.Click("openButton");
+    QVERIFY(window.prompts->messages.isEmpty());
+    VerifyOpenState(window);
+  }
+
+  void CloseDropsUnsavedWorkAndEmptiesEverything() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    Window window;
+    window.Click("openButton");
+    SelectRows(window.WordBox(), {0});
+    window.Click("removeWordsButton");
+    QVERIFY(window.Button("saveButton")->isEnabled());
+    window.Click("openButton");
+    QVERIFY(window.prompts->messages.isEmpty());
+    VerifyClosedState(window);
+    QCOMPARE(window.dialog->GetWordList()->Size(), std::size_t{0});
+    QCOMPARE(window.dialog->GetPageList()->Size(), std::size_t{0});
+    QCOMPARE(window.WordBox()->HorizontalExtent(), 0);
+    // Opened again, the index is as last saved: the removal is gone.
+    window.Click("openButton");
+    QCOMPARE(window.Words().size(), std::size_t{3});
+  }
+
+  void SaveMessages() {
+    ScratchDirectory scratch;
+    Window window;
+    // Closed: the page list is empty.
+    window.dialog->OnSave();
+    QCOMPARE(window.prompts->messages, QStringList{QStringLiteral("No pages to save.")});
+    // Pages but no words.
+    {
+      IndexDatabase database;
+      database.Open();
+      WordList words;
+      TextList pages;
+      TextList titles;
+      pages.Add("/site/a.html");
+      titles.Add("a");
+      database.Save(words, pages, titles);
+    }
+    window.Click("openButton");
+    QCOMPARE(window.Pages().size(), std::size_t{1});
+    window.prompts->messages.clear();
+    window.dialog->OnSave();
+    QCOMPARE(window.prompts->messages, QStringList{QStringLiteral("Please build word list.")});
+    QCOMPARE(window.dialog->StatusText(), std::string());  // status line untouched
+  }
+
+  void SaveWritesTheFilesFromScratch() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    const qint64 oldWordFile = FileSize("qrywDb.dat");
+    Window window;
+    window.Click("openButton");
+    SelectRows(window.WordBox(), {0, 2});  // apple, zebra
+    window.Click("removeWordsButton");
+    window.Click("saveButton");
+    QVERIFY(window.prompts->messages.isEmpty());
+    QVERIFY(window.prompts->fileErrors.isEmpty());
+    QCOMPARE(window.dialog->StatusText(), std::string(" "));
+    QVERIFY(!window.Button("saveButton")->isEnabled());
+    QCOMPARE(LabelText(window, "wordCountLabel"), QStringLiteral("1"));
+    QCOMPARE(LabelText(window, "pageCountLabel"), QStringLiteral("2"));
+    QVERIFY(FileSize("qrywDb.dat") < oldWordFile);
+    for (const char* file : {"qrywDb.dat", "qryfDb.dat", "qryiDb.dat"}) {
+      QCOMPARE(Header(file).second, qint32(FileSize(file)));
+    }
+    QCOMPARE(Header("qrywDb.dat").first, 1);
+    QCOMPARE(LabelText(window, "sizeLabel"),
+             QString::number(FileSize("qrywDb.dat") + FileSize("qryfDb.dat")));
+    window.Click("openButton");
+    window.Click("openButton");
+    QCOMPARE(window.Words(), std::vector<std::string>{"mango"});
+  }
+
+  void NewAnsweredNoChangesNothing() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    const QByteArray before = ReadFile(QStringLiteral("qrywDb.dat"));
+    Window window;
+    window.prompts->answerYes = false;
+    window.Click("newButton");
+    QCOMPARE(window.prompts->questions, 1);
+    QCOMPARE(window.Button("openButton")->text(), QStringLiteral("Open"));
+    QCOMPARE(window.dialog->StatusText(), std::string());
+    QVERIFY(!window.dialog->GetDatabase()->IsOpen());
+    QCOMPARE(ReadFile(QStringLiteral("qrywDb.dat")), before);
+  }
+
+  void NewAnsweredYesEmptiesTheIndex() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    Window window;
+    window.Click("newButton");
+    QCOMPARE(window.prompts->questions, 1);
+    QVERIFY(window.prompts->messages.isEmpty());
+    VerifyOpenState(window);
+    QVERIFY(window.Words().empty() && window.Pages().empty());
+    QCOMPARE(LabelText(window, "wordCountLabel"), QStringLiteral("0"));
+    QCOMPARE(LabelText(window, "pageCountLabel"), QStringLiteral("0"));
+    QCOMPARE(LabelText(window, "sizeLabel"), QStringLiteral("64"));
+    const QByteArray fresh = QByteArray("QR01") + QByteArray(28, '\0');
+    for (const char* file : {"qrywDb.dat", "qryfDb.dat", "qryiDb.dat"}) {
+      QCOMPARE(ReadFile(QString::fromLatin1(file)), fresh);
+    }
+  }
+
+  void AboutBox() {
+    ScratchDirectory scratch;
+    Window window;
+    window.dialog->AboutAction()->trigger();
+    QCOMPARE(window.prompts->aboutBoxes, 1);
+
+    AboutDialog about(window.dialog.get());
+    QCOMPARE(about.windowTitle(), QStringLiteral("About Quarry"));
+    const QList<QLabel*> labels = about.findChildren<QLabel*>();
+    bool versionShown = false;
+    bool iconShown = false;
+    for (const QLabel* label : labels) {
+      versionShown |= label->text() == QStringLiteral("Quarry v1.0");
+      iconShown |= !label->pixmap().isNull();
+    }
+    QVERIFY(versionShown);
+    QVERIFY(iconShown);
+    auto* ok = about.findChild<QPushButton*>(QStringLiteral("okButton"));
+    QVERIFY(ok && ok->text() == QStringLiteral("OK") && ok->isDefault());
+    about.show();
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QCOMPARE(about.result(), int(QDialog::Accepted));
+  }
+
+  void HelpMissingShowsFailure() {
+    ScratchDirectory scratch;
+    Window window;
+    window.dialog->SetHelpFile(scratch.FilePath(QStringLiteral("no-such-help.html")));
+    window.Click("helpButton");
+    QCOMPARE(window.prompts->messages, QStringList{QStringLiteral("Failed to launch help.")});
+  }
+
+  void HelpOpensAtTheWindowTopicAndClosesWithTheWindow() {
+    ScratchDirectory scratch;
+    Window window;
+    window.dialog->SetHelpFile(QStringLiteral(QUARRY_HELP_SOURCE));
+    window.dialog->show();
+    window.Click("helpButton");
+    QVERIFY(window.prompts->messages.isEmpty());
+    QPointer<HelpWindow> help = window.dialog->Help();
+    QVERIFY(help);
+    QVERIFY(help->isVisible());
+    QVERIFY(!help->isModal());
+    QCOMPARE(help->Source().fragment(), QString::fromLatin1(HelpWindow::kMainTopic));
+    QVERIFY(help->findChild<QTextBrowser*>()->toPlainText().contains(QStringLiteral("qrywDb.dat")));
+    window.dialog.reset();
+    QVERIFY(help.isNull());
+  }
+};
+
+QTEST_MAIN(MainDialogTest)
+#include "MainDialogTest.moc"
