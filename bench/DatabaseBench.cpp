@@ -115,4 +115,3 @@ BENCHMARK(BM_Load)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 }  // namespace
 }  // namespace quarry
-

@@ -16,9 +16,9 @@ inline void EncodeInt32(unsigned char* p, std::int32_t v) {
 
 // Reads the 4 bytes at p, least significant first, as a two's complement integer.
 inline std::int32_t DecodeInt32(const unsigned char* p) {
-  const std::uint32_t u = static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-                          (static_cast<std::uint32_t>(p[2]) << 16) |
-                          (static_cast<std::uint32_t>(p[3]) << 24);
+  const std::uint32_t u =
+      static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+      (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
   return static_cast<std::int32_t>(u);
 }
 

@@ -21,8 +21,8 @@ TEST(TextListTest, AddNumbersFromZeroAndKeepsBytesRepeatsAndEmptyTexts) {
   EXPECT_EQ(list.Add("a.htm"), 2);
   EXPECT_EQ(list.Add(""), 3);
   EXPECT_EQ(list.Add(std::string("\xff\x80 x", 4)), 4);
-  EXPECT_EQ(Walk(list),
-            (std::vector<std::string>{"a.htm", "A.HTM", "a.htm", "", std::string("\xff\x80 x", 4)}));
+  EXPECT_EQ(Walk(list), (std::vector<std::string>{"a.htm", "A.HTM", "a.htm", "",
+                                                  std::string("\xff\x80 x", 4)}));
 }
 
 TEST(TextListTest, WalkEndsAndStaysEnded) {
