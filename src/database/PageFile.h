@@ -19,9 +19,10 @@ class PageFile {
   PageFile(const PageFile&) = delete;
   PageFile& operator=(const PageFile&) = delete;
 
-  // Opens path read-only. Returns false, with the system's reason in OpenError(), when the file
-  // does not exist, cannot be opened, or is not a regular file (a directory, FIFO or device is
-  // never read).
+  // Opens path read-only (closing any file open before). Returns false, with the system's reason
+  // in OpenError(), when the file does not exist, cannot be opened, is not a regular file (a
+  // directory, FIFO or device is never read and never blocks the open), or another process holds
+  // an exclusive flock() on it. While open, the file holds a shared flock().
   bool Open(const std::string& path);
   const std::string& OpenError() const { return openError_; }
   bool IsOpen() const { return fd_ >= 0; }
@@ -50,6 +51,7 @@ class PageFile {
   std::string contents_;
   bool loaded_ = false;
   std::size_t position_ = 0;
+  std::size_t sizeAtOpen_ = 0;  // the file's size when opened: the first guess of what to read
 };
 
 }  // namespace quarry

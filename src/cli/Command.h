@@ -1,0 +1,53 @@
+// One subcommand of quarry-cli: registers its options with the command-line parser and runs.
+#pragma once
+
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+namespace quarry {
+
+class IndexDatabase;
+
+class Command {
+ public:
+  virtual ~Command() = default;
+
+  Command(const Command&) = delete;
+  Command& operator=(const Command&) = delete;
+
+  // True when this subcommand was named on the command line.
+  bool WasChosen() const { return app_->parsed(); }
+
+  // Runs the parsed subcommand. Returns the exit status: 0 success, 1 failure, 2 usage error.
+  // Messages go to standard error; FileError passes through to the caller.
+  virtual int Run() = 0;
+
+ protected:
+  // Adds the subcommand name to parent, with --db DIR and description as its help text.
+  Command(CLI::App& parent, const std::string& name, const std::string& description);
+
+  CLI::App& App() { return *app_; }
+
+  // The directory given with --db; empty for the current directory.
+  const std::string& DatabaseDirectory() const { return databaseDirectory_; }
+
+  // Opens database, which must already hold an index (the word file exists): for the commands
+  // that only read. Prints the reason to standard error and returns false when it cannot.
+  bool OpenExisting(IndexDatabase& database) const;
+
+  // Prints "quarry-cli: message" on standard error.
+  static void PrintError(const std::string& message);
+
+  // The path of one of the database files (kWordFileName ...) in directory ("" for here).
+  static std::string DatabaseFile(const std::string& directory, const char* name);
+
+  // The message for a failed Open, with the system's reason.
+  static std::string OpenFailureText(const IndexDatabase& database);
+
+ private:
+  CLI::App* app_;
+  std::string databaseDirectory_;
+};
+
+}  // namespace quarry

@@ -1,0 +1,149 @@
+#include "cli/IndexCommand.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "cli/ProgressBar.h"
+#include "cli/SiteWalker.h"
+#include "database/IndexDatabase.h"
+#include "indexing/PageScanner.h"
+#include "model/TextList.h"
+#include "model/WordList.h"
+
+namespace quarry {
+
+namespace {
+
+constexpr const char* kDescription =
+    "Build the index of the pages in PATH... and save it, replacing the index that was there.";
+
+constexpr const char* kFooter = R"(
+A PATH that is a folder is walked through all its subfolders (hidden ones included, links to
+folders below it not followed) for files named *.htm or *.html in any case; any other PATH is
+taken as a page whatever its name. Pages are numbered from 0 in the order of their paths
+(bytes compared with A-Z folded to a-z). A page is indexed when the letters "html" occur in it;
+other files are dropped. Pages that cannot be opened are skipped with a warning.
+
+The index files qrywDb.dat, qryfDb.dat and qryiDb.dat are written in --db DIR only when every
+page has been read; until then the previous index stays as it was.
+
+Output: a summary line, then the five statistics of the saved index ("Index:", "Words:",
+"Pages:", "Date:", "Size:"), one per line. Warnings go to standard error, and a progress bar
+when standard error is a terminal.
+
+Exit status: 0 saved; 1 nothing to save ("No pages to save.", "Please build word list."), the
+database cannot be opened, or a page cannot be read; 2 usage error or a PATH that does not
+exist.)";
+
+std::array<bool, 3> ExistingFiles(const std::string& word, const std::string& page,
+                                  const std::string& title) {
+  struct stat info {};
+  return {::lstat(word.c_str(), &info) == 0, ::lstat(page.c_str(), &info) == 0,
+          ::lstat(title.c_str(), &info) == 0};
+}
+
+}  // namespace
+
+IndexCommand::IndexCommand(CLI::App& parent) : Command(parent, "index", kDescription) {
+  App().footer(kFooter);
+  App().add_option("PATH", paths_, "Page files and folders of pages")->required();
+  App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
+  App().add_flag("-v,--verbose", verbose_,
+                 "Print each page as it is scanned, with what became of it, on standard error");
+  App().add_flag("!--no-progress", progress_, "Never draw the progress bar");
+}
+
+int IndexCommand::Run() {
+  for (const std::string& path : paths_) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+      PrintError(path + ": " + std::strerror(errno));
+      return 2;
+    }
+  }
+
+  SiteWalker walker([](const std::string& warning) { PrintError("warning: " + warning); });
+  for (const std::string& path : paths_) walker.Add(path);
+  const std::vector<std::string> pages = walker.SortedPages();
+  if (pages.empty()) {
+    PrintError("No pages to save. (no .htm or .html files found)");
+    return 1;
+  }
+
+  const std::string& directory = DatabaseDirectory();
+  const std::string wordFile = DatabaseFile(directory, kWordFileName);
+  const std::string pageFile = DatabaseFile(directory, kPageFileName);
+  const std::string titleFile = DatabaseFile(directory, kTitleFileName);
+  const std::array<bool, 3> existed = ExistingFiles(wordFile, pageFile, titleFile);
+
+  IndexDatabase database(directory);
+  if (database.Open() != 0 && !database.IsOpen()) {
+    PrintError(OpenFailureText(database));
+    return 1;
+  }
+
+  WordList wordList;
+  TextList pageList;
+  TextList titleList;
+  PageScanner scanner(wordList, pageList, titleList);
+  std::size_t dropped = 0;
+  std::size_t skipped = 0;
+  {
+    ProgressBar progress(pages.size(), progress_ && !quiet_ && !verbose_);
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+      const std::string& path = pages[i];
+      switch (scanner.ScanFile(path)) {
+        case PageScanner::Outcome::kIndexed:
+          if (verbose_) std::fprintf(stderr, "indexed %s\n", path.c_str());
+          break;
+        case PageScanner::Outcome::kNotHtml:
+          ++dropped;
+          if (verbose_) std::fprintf(stderr, "dropped %s (not an HTML page)\n", path.c_str());
+          break;
+        case PageScanner::Outcome::kCannotOpen:
+          ++skipped;
+          progress.Clear();
+          PrintError("warning: skipped " + path + ": " + scanner.OpenError());
+          break;
+      }
+      progress.Update(i + 1);
+    }
+  }
+
+  const char* refusal = nullptr;
+  if (pageList.Size() == 0) {
+    refusal = "No pages to save.";
+  } else if (wordList.Size() == 0) {
+    refusal = "Please build word list.";
+  }
+  if (refusal != nullptr) {
+    database.Close();
+    // Leave no files behind that this run created only to find nothing to save.
+    const std::array<const std::string*, 3> files{&wordFile, &pageFile, &titleFile};
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      if (!existed[i]) ::unlink(files[i]->c_str());
+    }
+    PrintError(std::string(refusal) + " (" + std::to_string(dropped) + " dropped, " +
+               std::to_string(skipped) + " skipped)");
+    return 1;
+  }
+
+  database.Save(wordList, pageList, titleList);
+
+  if (!quiet_) {
+    std::printf("Indexed %zu pages, dropped %zu (not HTML), skipped %zu (cannot be opened).\n",
+                pageList.Size(), dropped, skipped);
+    std::printf("Index: %s\nWords: %s\nPages: %s\nDate: %s\nSize: %s\n",
+                database.GetIndexPath().c_str(), database.GetWordCountText().c_str(),
+                database.GetPageCountText().c_str(), database.GetDateText().c_str(),
+                database.GetSizeText().c_str());
+  }
+  return 0;
+}
+
+}  // namespace quarry

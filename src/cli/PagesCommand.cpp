@@ -1,0 +1,42 @@
+#include "cli/PagesCommand.h"
+
+#include <string>
+
+#include "cli/RecordWriter.h"
+#include "database/IndexDatabase.h"
+#include "model/TextList.h"
+#include "model/WordList.h"
+
+namespace quarry {
+
+PagesCommand::PagesCommand(CLI::App& parent)
+    : Command(parent, "pages", "List the pages of the index.") {
+  App().footer(R"(
+Output: one line per page, in page number order: the page number, a TAB, the page's path, a
+TAB, its title (lower case; the path again for a page without a title). Paths and titles are
+written as the bytes stored in the index. With -z each line ends with a NUL byte instead of a
+line feed.
+
+Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)");
+  App().add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");
+}
+
+int PagesCommand::Run() {
+  IndexDatabase database(DatabaseDirectory());
+  if (!OpenExisting(database)) return 1;
+  WordList wordList;
+  TextList pageList;
+  TextList titleList;
+  database.Load(wordList, pageList, titleList);
+
+  RecordWriter out(nulTerminated_);
+  for (std::size_t i = 0; i < pageList.Size(); ++i) {
+    out.Field(std::to_string(i));
+    out.Field(pageList.At(i));
+    out.Field(i < titleList.Size() ? std::string_view(titleList.At(i)) : std::string_view());
+    out.EndRecord();
+  }
+  return RecordWriter::Finish() ? 0 : 1;
+}
+
+}  // namespace quarry

@@ -1,0 +1,26 @@
+#include "cli/RecordWriter.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace quarry {
+
+void RecordWriter::Field(std::string_view field) {
+  if (recordStarted_) std::fputc('\t', stdout);
+  std::fwrite(field.data(), 1, field.size(), stdout);
+  recordStarted_ = true;
+}
+
+void RecordWriter::EndRecord() {
+  std::fputc(terminator_, stdout);
+  recordStarted_ = false;
+}
+
+bool RecordWriter::Finish() {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
+  std::fprintf(stderr, "quarry-cli: cannot write the output: %s\n", std::strerror(errno));
+  return false;
+}
+
+}  // namespace quarry

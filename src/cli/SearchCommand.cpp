@@ -1,0 +1,99 @@
+#include "cli/SearchCommand.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+#include "cli/RecordWriter.h"
+#include "database/IndexDatabase.h"
+#include "model/TextList.h"
+#include "model/TextOrder.h"
+#include "model/TrimWord.h"
+#include "model/WordEntry.h"
+#include "model/WordList.h"
+
+namespace quarry {
+
+SearchCommand::SearchCommand(CLI::App& parent)
+    : Command(parent, "search", "Find the pages that hold every given word.") {
+  App().footer(R"(
+Each WORD is cleaned up as the indexer cleans up the words of a page (brackets and trailing
+punctuation removed, lower case); an argument with blanks counts as several words.
+
+Output: one line per page holding all the words, in page number order: the page number, a
+TAB, the page's path, a TAB, its title. Nothing is printed when no page holds them all. With
+-z each line ends with a NUL byte instead of a line feed.
+
+Exit status: 0 searched (whether or not a page was found); 1 no index in DIR or it cannot be
+opened; 2 usage error, or a WORD that is nothing once cleaned up.)");
+  App().add_option("WORD", words_, "Words that every page found must hold")->required();
+  App().add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");
+}
+
+std::vector<std::string> SearchCommand::IndexWords(const std::string& argument) {
+  std::vector<std::string> words;
+  std::size_t start = 0;
+  while (start <= argument.size()) {
+    std::size_t end = argument.find(' ', start);
+    if (end == std::string::npos) end = argument.size();
+    const std::string piece = argument.substr(start, end - start);
+    char work[kWordBufferSize];
+    const std::string trimmed = LowerAscii(TrimWord(piece.c_str(), work));
+    if (!trimmed.empty()) words.push_back(trimmed);
+    start = end + 1;
+  }
+  return words;
+}
+
+int SearchCommand::Run() {
+  std::vector<std::string> wanted;
+  for (const std::string& argument : words_) {
+    std::vector<std::string> words = IndexWords(argument);
+    if (words.empty()) {
+      PrintError("nothing to search for in '" + argument + "'");
+      return 2;
+    }
+    std::move(words.begin(), words.end(), std::back_inserter(wanted));
+  }
+
+  IndexDatabase database(DatabaseDirectory());
+  if (!OpenExisting(database)) return 1;
+  WordList wordList;
+  TextList pageList;
+  TextList titleList;
+  database.Load(wordList, pageList, titleList);
+
+  std::vector<std::int32_t> found;
+  for (std::size_t i = 0; i < wanted.size(); ++i) {
+    const WordEntry* entry = wordList.Find(wanted[i]);
+    if (entry == nullptr) {
+      found.clear();
+      break;
+    }
+    std::vector<std::int32_t> pages = entry->GetPages();
+    std::sort(pages.begin(), pages.end());
+    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
+    if (i == 0) {
+      found = std::move(pages);
+    } else {
+      std::vector<std::int32_t> both;
+      std::set_intersection(found.begin(), found.end(), pages.begin(), pages.end(),
+                            std::back_inserter(both));
+      found = std::move(both);
+    }
+  }
+
+  RecordWriter out(nulTerminated_);
+  for (const std::int32_t page : found) {
+    const auto number = static_cast<std::size_t>(page);
+    if (page < 0 || number >= pageList.Size()) continue;  // a damaged page number
+    out.Field(std::to_string(page));
+    out.Field(pageList.At(number));
+    out.Field(number < titleList.Size() ? std::string_view(titleList.At(number))
+                                        : std::string_view());
+    out.EndRecord();
+  }
+  return RecordWriter::Finish() ? 0 : 1;
+}
+
+}  // namespace quarry

@@ -1,0 +1,41 @@
+// Gathers the page files named on the command line: files as given, folders walked for pages.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quarry {
+
+class SiteWalker {
+ public:
+  // warn receives one line for each folder that cannot be read and each page link that cannot
+  // be followed; the walk goes on past them.
+  explicit SiteWalker(std::function<void(const std::string&)> warn);
+  virtual ~SiteWalker() = default;
+
+  SiteWalker(const SiteWalker&) = delete;
+  SiteWalker& operator=(const SiteWalker&) = delete;
+
+  // A path that is not a folder (nor a link to one) is taken as given, whatever its name. A
+  // folder is walked through all its subfolders, hidden ones included, without following links
+  // to folders; it gives every regular file and link to a regular file whose name ends in .htm
+  // or .html (any case), as path + '/' + relative path (no '/' added when path ends in one).
+  // Returns false, adding nothing, when nothing exists at path (lstat fails).
+  bool Add(const std::string& path);
+
+  // Every page gathered so far, each as often as it was found, in the page list order
+  // (quarry::ComparePageOrder).
+  std::vector<std::string> SortedPages() const;
+
+  // True when name ends in ".htm" or ".html", ASCII case-insensitive.
+  static bool HasPageExtension(const std::string& name);
+
+ private:
+  void Walk(const std::string& root);
+
+  std::function<void(const std::string&)> warn_;
+  std::vector<std::string> pages_;
+};
+
+}  // namespace quarry

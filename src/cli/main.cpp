@@ -1,0 +1,50 @@
+// quarry-cli: builds and reads Quarry's word index from the command line.
+#include <cstdio>
+#include <new>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/IndexCommand.h"
+#include "cli/InfoCommand.h"
+#include "cli/PagesCommand.h"
+#include "cli/SearchCommand.h"
+#include "cli/WordsCommand.h"
+#include "database/FileError.h"
+
+int main(int argc, char** argv) {
+  CLI::App app(
+      "Builds the word index of a web site's HTML pages (qrywDb.dat, qryfDb.dat, "
+      "qryiDb.dat) and reads it back.",
+      "quarry-cli");
+  app.require_subcommand(1);
+  app.footer(
+      "\nRun 'quarry-cli COMMAND --help' for the options and output of a command.\n"
+      "Exit status: 0 success, 1 failure, 2 usage error.");
+
+  quarry::IndexCommand index(app);
+  quarry::InfoCommand info(app);
+  quarry::PagesCommand pages(app);
+  quarry::WordsCommand words(app);
+  quarry::SearchCommand search(app);
+  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search};
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    const int status = app.exit(error);
+    return status == 0 ? 0 : 2;
+  }
+
+  try {
+    for (quarry::Command* command : commands) {
+      if (command->WasChosen()) return command->Run();
+    }
+  } catch (const quarry::FileError& error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quarry-cli: %s\n", error.what());
+  } catch (const std::bad_alloc&) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "quarry-cli: out of memory\n");
+  }
+  return 1;
+}

@@ -1,0 +1,48 @@
+#include "database/DatabaseDirectory.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "database/FaultInjection.h"
+#include "database/FileError.h"
+
+namespace quarry {
+
+std::string DatabaseDirectory::PathOf(const std::string& name) const {
+  if (directory_.empty()) return name;
+  if (directory_.back() == '/') return directory_ + name;
+  return directory_ + "/" + name;
+}
+
+bool DatabaseDirectory::Exists(const std::string& name) const {
+  struct stat status {};
+  return ::lstat(PathOf(name).c_str(), &status) == 0;
+}
+
+void DatabaseDirectory::Remove(const std::string& name) const {
+  const std::string path = PathOf(name);
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(path, errno);
+}
+
+void DatabaseDirectory::RemoveQuietly(const std::string& name) const noexcept {
+  ::unlink(PathOf(name).c_str());
+}
+
+void DatabaseDirectory::Sync() const {
+  const std::string path = directory_.empty() ? std::string(".") : directory_;
+  if (const int error = FaultInjection::Check(FileOperation::kFlush)) throw FileError(path, error);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw FileError(path, errno);
+  int result;
+  do {
+    result = ::fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  const int error = errno;
+  ::close(fd);
+  if (result != 0) throw FileError(path, error);
+}
+
+}  // namespace quarry

@@ -1,0 +1,148 @@
+#include "database/PageFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "database/FileError.h"
+
+namespace quarry {
+
+namespace {
+
+// Turns every NUL byte into a blank, in place.
+void BlankNuls(char* data, std::size_t size) {
+  char* const end = data + size;
+  for (char* p = data; p < end; ++p) {
+    p = static_cast<char*>(std::memchr(p, '\0', static_cast<std::size_t>(end - p)));
+    if (p == nullptr) return;
+    *p = ' ';
+  }
+}
+
+// Folds every CR LF pair into one LF, in place, and returns the new size. A CR that is not
+// followed by LF (also one at the very end) stays; pairs are taken from the original bytes, so
+// CR CR LF becomes CR LF.
+std::size_t FoldCrLf(char* data, std::size_t size) {
+  const char* const end = data + size;
+  const char* in = static_cast<const char*>(std::memchr(data, '\r', size));
+  if (in == nullptr) return size;
+  char* out = data + (in - data);
+  while (in < end) {
+    // in points at a CR.
+    if (in + 1 < end && in[1] == '\n') {
+      *out++ = '\n';
+      in += 2;
+    } else {
+      *out++ = '\r';
+      in += 1;
+    }
+    const char* cr =
+        static_cast<const char*>(std::memchr(in, '\r', static_cast<std::size_t>(end - in)));
+    const char* runEnd = cr != nullptr ? cr : end;
+    const auto run = static_cast<std::size_t>(runEnd - in);
+    std::memmove(out, in, run);
+    out += run;
+    in = runEnd;
+  }
+  return static_cast<std::size_t>(out - data);
+}
+
+}  // namespace
+
+PageFile::~PageFile() { Close(); }
+
+bool PageFile::Open(const std::string& path) {
+  Close();
+  openError_.clear();
+  // O_NONBLOCK keeps a FIFO from blocking the open; such a file is refused below anyway.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) {
+    openError_ = std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    openError_ = std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    openError_ = S_ISDIR(info.st_mode) ? std::strerror(EISDIR) : "Not a regular file";
+    ::close(fd);
+    return false;
+  }
+  // A file that another process holds exclusively counts as one that cannot be opened. File
+  // systems without flock() support are read without the lock.
+  if (::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    openError_ = "Locked by another process";
+    ::close(fd);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  fd_ = fd;
+  path_ = path;
+  sizeAtOpen_ = static_cast<std::size_t>(info.st_size);
+  return true;
+}
+
+void PageFile::LoadContents() {
+  // The size at open is only a guess: the file may have grown, or report 0 (as /proc files do).
+  // Reading on until read() gives 0 takes in whatever is there.
+  std::string bytes;
+  bytes.resize(sizeAtOpen_ + 1);
+  std::size_t filled = 0;
+  for (;;) {
+    if (filled == bytes.size()) bytes.resize(bytes.size() < 65536 ? 65536 : bytes.size() * 2);
+    const ssize_t n = ::read(fd_, bytes.data() + filled, bytes.size() - filled);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError(path_, errno);
+    }
+    filled += static_cast<std::size_t>(n);
+  }
+  BlankNuls(bytes.data(), filled);
+  bytes.resize(FoldCrLf(bytes.data(), filled));
+  contents_ = std::move(bytes);
+  loaded_ = true;
+}
+
+std::size_t PageFile::ReadPiece(char* buffer, std::size_t size) {
+  if (size == 0) return 0;
+  if (!loaded_) LoadContents();
+  const std::size_t rest = contents_.size() - position_;
+  std::size_t take = rest < size - 1 ? rest : size - 1;
+  const char* start = contents_.data() + position_;
+  if (const void* lf = std::memchr(start, '\n', take)) {
+    take = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
+  }
+  std::memcpy(buffer, start, take);
+  buffer[take] = '\0';
+  position_ += take;
+  return take;
+}
+
+std::string_view PageFile::ReadRest() {
+  if (!loaded_) LoadContents();
+  std::string_view rest(contents_);
+  rest.remove_prefix(position_);
+  position_ = contents_.size();
+  return rest;
+}
+
+void PageFile::Close() {
+  if (fd_ >= 0) ::close(fd_);  // a read-only file has nothing to flush
+  fd_ = -1;
+  contents_ = std::string();
+  loaded_ = false;
+  position_ = 0;
+  sizeAtOpen_ = 0;
+}
+
+}  // namespace quarry

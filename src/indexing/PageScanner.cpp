@@ -1,0 +1,143 @@
+#include "indexing/PageScanner.h"
+
+#include <array>
+#include <cstring>
+
+#include "database/IndexDatabase.h"
+#include "database/PageFile.h"
+#include "indexing/HtmlTextFilter.h"
+#include "model/TextList.h"
+#include "model/TextOrder.h"
+#include "model/WordList.h"
+#include "model/WordSplitter.h"
+
+namespace quarry {
+
+namespace {
+
+// A line buffer of 512 bytes holds 511 bytes of a piece and its NUL.
+constexpr std::size_t kPieceLimit = 511;
+constexpr int kLineBufferSize = 512;
+
+// Where a match lies: its start and the end of the piece that holds it.
+struct PieceMatch {
+  std::size_t position = std::string_view::npos;
+  std::size_t pieceEnd = 0;
+};
+
+// The first occurrence of pattern (lower case, no LF) in contents, ASCII case-insensitive, that
+// lies wholly inside one piece; an occurrence that straddles two pieces is passed over.
+PieceMatch FindInPieces(std::string_view contents, std::string_view pattern) {
+  const std::size_t size = contents.size();
+  const std::size_t length = pattern.size();
+  if (length == 0 || length > size) return {};
+  const char* data = contents.data();
+  const char first = pattern[0];
+  const char firstUpper = (first >= 'a' && first <= 'z') ? static_cast<char>(first - 32) : first;
+
+  std::size_t lineStart = 0;  // start of the line holding position `known`
+  std::size_t known = 0;
+  for (std::size_t i = 0; i + length <= size; ++i) {
+    const char c = data[i];
+    if (c != first && c != firstUpper) continue;
+    std::size_t k = 1;
+    while (k < length && ToLowerAscii(data[i + k]) == pattern[k]) ++k;
+    if (k < length) continue;
+
+    // Bring the line start up to i; each byte is looked at once over the whole search.
+    if (i > known) {
+      const void* lf = memrchr(data + known, '\n', i - known);
+      if (lf != nullptr)
+        lineStart = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+      known = i;
+    }
+    const std::size_t pieceStart = lineStart + (i - lineStart) / kPieceLimit * kPieceLimit;
+    const std::size_t pieceLimit = std::min(pieceStart + kPieceLimit, size);
+    if (i + length > pieceLimit) continue;  // straddles two pieces
+    const void* lf = std::memchr(data + i, '\n', pieceLimit - i);
+    const std::size_t pieceEnd =
+        lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1
+                      : pieceLimit;
+    return {i, pieceEnd};
+  }
+  return {};
+}
+
+constexpr std::array<std::string_view, 7> kTitleTags = {"<title>", "<h1>", "<h2>", "<h3>",
+                                                        "<h4>",    "<h5>", "<h6>"};
+
+}  // namespace
+
+PageScanner::PageScanner(WordList& wordList, TextList& pageList, TextList& titleList)
+    : wordList_(wordList), pageList_(pageList), titleList_(titleList) {}
+
+PageScanner::Outcome PageScanner::ScanFile(const std::string& path) {
+  PageFile file;
+  if (!file.Open(path)) {
+    openError_ = file.OpenError();
+    return Outcome::kCannotOpen;
+  }
+  openError_.clear();
+  return ScanContents(file.ReadRest(), path);
+}
+
+PageScanner::Outcome PageScanner::ScanContents(std::string_view contents, std::string_view path) {
+  if (!IsHtmlPage(contents)) return Outcome::kNotHtml;
+  const std::string title = FindTitle(contents);
+  titleList_.Add(title.empty() ? path : std::string_view(title));
+  const int page = pageList_.Add(path);
+  AddWords(contents, page);
+  return Outcome::kIndexed;
+}
+
+bool PageScanner::IsHtmlPage(std::string_view contents) {
+  return FindInPieces(contents, "html").position != std::string_view::npos;
+}
+
+std::string PageScanner::FindTitle(std::string_view contents) {
+  for (const std::string_view tag : kTitleTags) {
+    const PieceMatch match = FindInPieces(contents, tag);
+    if (match.position == std::string_view::npos) return {};
+    const std::size_t start = match.position + tag.size();
+    if (start < match.pieceEnd && contents[start] == '<') continue;  // empty: try the next tag
+
+    std::string_view rest = contents.substr(start, match.pieceEnd - start);
+    const std::size_t lessThan = rest.find('<');
+    if (lessThan != std::string_view::npos) {
+      rest = rest.substr(0, lessThan);
+    } else if (!rest.empty() && rest.back() == '\n') {
+      rest.remove_suffix(1);
+    }
+    return LowerAscii(rest);
+  }
+  return {};
+}
+
+void PageScanner::AddWords(std::string_view contents, std::int32_t page) {
+  HtmlTextFilter filter;
+  filter.LoadText(contents);
+  WordSplitter splitter;
+  char line[kLineBufferSize];
+  char word[kLineBufferSize];
+  while (filter.ReadLine(line, kLineBufferSize) != nullptr) {
+    if (line[0] == '\0') continue;
+    splitter.SetLine(line);
+    // Blanks next to each other (after an entity or a bold tag) give empty words inside the
+    // line; the line ends only where the splitter reaches its end.
+    while (!splitter.AtEndOfLine()) {
+      splitter.NextWord(word);
+      if (word[0] != '\0') wordList_.AddWord(word, page);
+    }
+  }
+}
+
+int IndexDatabase::ScanPage(WordList& wordList, TextList& pageList, TextList& titleList,
+                            const std::string& path, bool& keep) {
+  keep = true;
+  if (!IsOpen()) return 1;
+  PageScanner scanner(wordList, pageList, titleList);
+  keep = scanner.ScanFile(path) != PageScanner::Outcome::kNotHtml;
+  return 0;
+}
+
+}  // namespace quarry

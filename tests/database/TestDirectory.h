@@ -1,0 +1,49 @@
+// A fresh directory under the system's temporary directory, removed with its contents at the end
+// of the test, and small helpers to read and write whole files in it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace quarry::testing {
+
+class TestDirectory {
+ public:
+  TestDirectory() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "quarry-db-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    path_ = pattern;
+  }
+  ~TestDirectory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TestDirectory(const TestDirectory&) = delete;
+  TestDirectory& operator=(const TestDirectory&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string PathOf(const std::string& name) const { return path_ + "/" + name; }
+
+  std::string Read(const std::string& name) const {
+    std::ifstream in(PathOf(name), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  void Write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(PathOf(name), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  }
+  bool Exists(const std::string& name) const { return std::filesystem::exists(PathOf(name)); }
+  std::uintmax_t Size(const std::string& name) const {
+    return std::filesystem::file_size(PathOf(name));
+  }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quarry::testing
