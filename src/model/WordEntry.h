@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace quarry {
@@ -19,7 +21,8 @@ class WordEntry {
   WordEntry& operator=(const WordEntry&) = delete;
 
   // Adds page at the end of the page numbers unless the entry holds it already. The last number
-  // is compared first, so adding pages in increasing order costs O(1) each.
+  // is compared first, so adding pages in increasing order costs O(1) each; numbers out of
+  // order cost at most a short search, or a hash look-up once the entry has many numbers.
   void AddPage(std::int32_t page);
 
   // The lower-cased text. It never changes after construction.
@@ -31,6 +34,9 @@ class WordEntry {
  private:
   std::string text_;
   std::vector<std::int32_t> pages_;
+  std::int32_t maxPage_;  // the largest number in pages_: any larger number is new
+  // Every number in pages_, made only once an entry with many numbers gets one out of order.
+  std::unique_ptr<std::unordered_set<std::int32_t>> pageSet_;
 };
 
 }  // namespace quarry

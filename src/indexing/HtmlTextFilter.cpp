@@ -1,0 +1,354 @@
+#include "indexing/HtmlTextFilter.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include "database/PageFile.h"
+
+namespace quarry {
+
+namespace {
+
+// A tag is kept as at most 2047 bytes ('<', 2045 characters, '>'), as a 2048-byte buffer with its
+// NUL holds; an entity name as at most 1023 characters.
+constexpr std::size_t kTagLimit = 2047;
+constexpr std::size_t kEntityNameLimit = 1023;
+
+// ---- The tag table ------------------------------------------------------------------------------
+
+enum class TagMatch : std::uint8_t {
+  kExact,    // the whole tag equals a form, case-sensitive
+  kPrefix,   // the tag's first form.size() bytes equal a form, case-sensitive
+  kAnyCase,  // the whole tag equals a form, ignoring the case of ASCII letters
+};
+
+struct TagRow {
+  std::string_view forms[2];  // an empty form matches nothing
+  TagMatch match;
+  std::string_view appends;
+  int weight;
+  std::size_t onlyAtLength = 0;  // appends only when the whole tag has this length; 0: always
+};
+
+constexpr TagRow kTagRows[] = {
+    {{"<HTML>", "<html>"}, TagMatch::kExact, "", 1},
+    {{"<BODY>", "<body>"}, TagMatch::kExact, "", 1},
+    {{"</HEAD>", "</head>"}, TagMatch::kExact, "\n", 1},
+    {{"<CENTER>", "<center>"}, TagMatch::kExact, "\n", 1},
+    {{"</CENTER>", "</center>"}, TagMatch::kExact, "\n", 1},
+    {{"<P>", "<p>"}, TagMatch::kExact, "\n\n", -1},
+    {{"<BR>", "<br>"}, TagMatch::kExact, "\n", -1},
+    {{"<H", "<h"}, TagMatch::kPrefix, "\n", 1, 4},
+    {{"</H", "</h"}, TagMatch::kPrefix, "\n", 1, 5},
+    {{"<DL>", "<dl>"}, TagMatch::kExact, "", 1},
+    {{"</DL>", "</dl>"}, TagMatch::kExact, "\n", 1},
+    {{"<DD>", "<dd>"}, TagMatch::kExact, "\n\t\t", 0},
+    {{"<DT>", "<dt>"}, TagMatch::kExact, "\t", 0},
+    {{"<LI>", "<li>"}, TagMatch::kExact, "\n\t\t", 0},
+    {{"<UL>", "<ul>"}, TagMatch::kExact, "", 1},
+    {{"</UL>", "</ul>"}, TagMatch::kExact, "\n", 1},
+    {{"<OL>", "<ol>"}, TagMatch::kExact, "", 1},
+    {{"</OL>", "</ol>"}, TagMatch::kExact, "\n", 1},
+    {{"<TABLE>", "<table>"}, TagMatch::kExact, "\n", 1},
+    {{"</TABLE>", "</table>"}, TagMatch::kExact, "\n", 1},
+    {{"<TH", "<th"}, TagMatch::kPrefix, "\n\t", 1},
+    {{"</TH>", "</th>"}, TagMatch::kExact, "\n", 1},
+    {{"<TR", "<tr"}, TagMatch::kPrefix, "\n\t", 1},
+    {{"</TR>", "</tr>"}, TagMatch::kExact, "\n", 1},
+    {{"<BLINK>", "<blink>"}, TagMatch::kExact, "", 1},
+    {{"</BLINK>", "</blink>"}, TagMatch::kExact, "", 1},
+    {{"<HR", "<hr"}, TagMatch::kPrefix, "\n", 1},
+    {{"<IMG", "<img"}, TagMatch::kPrefix, "", 1},
+    {{"<A HREF", ""}, TagMatch::kPrefix, "", 1},
+    {{"<FORM", "<form"}, TagMatch::kPrefix, "", 1},
+    {{"</FORM", "</form"}, TagMatch::kPrefix, "\n", 1},
+    {{"<b>", "</b>"}, TagMatch::kAnyCase, " ", 1},
+    {{"<i>", "</i>"}, TagMatch::kAnyCase, " ", 1},
+};
+constexpr std::size_t kTagRowCount = std::size(kTagRows);
+static_assert(kTagRowCount == 33 && kTagRowCount <= 64);
+
+constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
+constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+  }
+  return true;
+}
+
+bool RowMatches(const TagRow& row, std::string_view tag) {
+  for (std::string_view form : row.forms) {
+    if (form.empty()) continue;
+    switch (row.match) {
+      case TagMatch::kExact:
+        if (tag == form) return true;
+        break;
+      case TagMatch::kPrefix:
+        if (tag.starts_with(form)) return true;
+        break;
+      case TagMatch::kAnyCase:
+        if (EqualsIgnoringAsciiCase(tag, form)) return true;
+        break;
+    }
+  }
+  return false;
+}
+
+// Every form is at least two bytes long, so a row can match only tags whose second byte is the
+// second byte of one of its forms (either case for the any-case rows). For each byte value, the
+// rows (bit i for row i) worth trying; trying only those, in order, gives what trying all does.
+constexpr std::array<std::uint64_t, 256> MakeRowsBySecondByte() {
+  std::array<std::uint64_t, 256> rows{};
+  for (std::size_t i = 0; i < kTagRowCount; ++i) {
+    for (std::string_view form : kTagRows[i].forms) {
+      if (form.empty()) continue;
+      const std::uint64_t bit = std::uint64_t{1} << i;
+      rows[static_cast<unsigned char>(form[1])] |= bit;
+      if (kTagRows[i].match == TagMatch::kAnyCase) {
+        rows[static_cast<unsigned char>(AsciiLower(form[1]))] |= bit;
+        rows[static_cast<unsigned char>(AsciiUpper(form[1]))] |= bit;
+      }
+    }
+  }
+  return rows;
+}
+constexpr std::array<std::uint64_t, 256> kRowsBySecondByte = MakeRowsBySecondByte();
+
+constexpr bool EveryFormHasTwoBytes() {
+  for (const TagRow& row : kTagRows) {
+    for (std::string_view form : row.forms) {
+      if (!form.empty() && form.size() < 2) return false;
+    }
+  }
+  return true;
+}
+static_assert(EveryFormHasTwoBytes());
+
+constexpr std::size_t SumOfTagAppends() {
+  std::size_t sum = 0;
+  for (const TagRow& row : kTagRows) sum += row.appends.size();
+  return sum;
+}
+constexpr std::size_t kMaxTagAppend = 48;
+static_assert(SumOfTagAppends() <= kMaxTagAppend);
+
+// ---- The entity table ---------------------------------------------------------------------------
+
+struct EntityRow {
+  std::string_view names[2];  // an empty name matches nothing
+  std::string_view appends;
+};
+
+// Group A: the first row that names the entity appends its replacement.
+constexpr EntityRow kGroupA[] = {
+    {{"& ", ""}, "& "},
+    {{"lt", "#60"}, "<"},
+    {{"gt", "#62"}, ">"},
+    {{"amp", "#38"}, "&"},
+    {{"nbsp", ""}, " "},
+    {{"quot", "#34"}, "\""},
+    {{"copy", "#169"}, " Copyright "},
+    {{"reg", "#174"}, " Registered "},
+};
+// Group B, always tried: the trademark row, or else one blank.
+constexpr EntityRow kTrademark = {{"trade", "#153"}, " Trademark "};
+constexpr std::string_view kOtherEntity = " ";
+constexpr std::size_t kMaxEntityAppend = 24;
+
+constexpr bool EntityAppendsFit() {
+  std::size_t longest = 0;
+  for (const EntityRow& row : kGroupA) longest = std::max(longest, row.appends.size());
+  return longest + std::max(kTrademark.appends.size(), kOtherEntity.size()) <= kMaxEntityAppend;
+}
+static_assert(EntityAppendsFit());
+
+// Whether a name as read (bytes, then "& " when a blank ended it) equals form.
+bool NameIs(std::string_view bytes, bool endedByBlank, std::string_view form) {
+  if (form.empty()) return false;
+  if (!endedByBlank) return bytes == form;
+  return form.size() == bytes.size() + 2 && form.starts_with(bytes) && form.ends_with("& ");
+}
+
+bool RowNames(const EntityRow& row, std::string_view bytes, bool endedByBlank) {
+  return NameIs(bytes, endedByBlank, row.names[0]) || NameIs(bytes, endedByBlank, row.names[1]);
+}
+
+// ---- Bytes --------------------------------------------------------------------------------------
+
+enum ByteClass : std::uint8_t { kText, kSpace, kTagStart, kEntityStart };
+
+constexpr std::array<ByteClass, 256> MakeByteClasses() {
+  std::array<ByteClass, 256> classes{};  // all kText
+  for (char c : {' ', '\t', '\n', '\v', '\f', '\r'})
+    classes[static_cast<unsigned char>(c)] = kSpace;
+  classes['<'] = kTagStart;
+  classes['&'] = kEntityStart;
+  return classes;
+}
+constexpr std::array<ByteClass, 256> kByteClasses = MakeByteClasses();
+
+ByteClass ClassOf(char c) { return kByteClasses[static_cast<unsigned char>(c)]; }
+
+void Append(std::string_view bytes, char*& out) {
+  std::memcpy(out, bytes.data(), bytes.size());
+  out += bytes.size();
+}
+
+// Room kept free beyond the input still to read: the most one tag or entity appends.
+constexpr std::size_t kSlack = std::max(kMaxTagAppend, kMaxEntityAppend);
+
+}  // namespace
+
+int HtmlTextFilter::LoadPage(PageFile& file) {
+  Filter(file.ReadRest());  // PageFile has turned NUL bytes into blanks
+  return static_cast<int>(std::min<std::size_t>(text_.size(), INT_MAX));
+}
+
+int HtmlTextFilter::LoadText(std::string_view page) {
+  if (page.empty() || std::memchr(page.data(), '\0', page.size()) == nullptr) {
+    Filter(page);
+  } else {
+    std::string blanked(page);
+    std::replace(blanked.begin(), blanked.end(), '\0', ' ');
+    Filter(blanked);
+  }
+  return static_cast<int>(std::min<std::size_t>(text_.size(), INT_MAX));
+}
+
+void HtmlTextFilter::Filter(std::string_view page) {
+  readPosition_ = 0;
+  // Text bytes, white space and tags append at most as many bytes as they take from the page;
+  // only entities can append more. So the text fits while the room left holds the input still
+  // to read, and room for one more tag or entity is made before each.
+  text_.assign(page.size() + kSlack, '\0');
+  char* out = text_.data();
+  const auto makeRoom = [&](std::size_t rest) {
+    const auto used = static_cast<std::size_t>(out - text_.data());
+    if (text_.size() - used < rest + kSlack) {
+      text_.resize(std::max(text_.size() + text_.size() / 2, used + rest + kSlack));
+      out = text_.data() + used;
+    }
+  };
+
+  Input in{page.data(), page.data() + page.size()};
+  int blanks = 0;  // white space since the last text byte, offset by the last tag's weight
+  while (in.next < in.end) {
+    const char c = *in.next++;
+    switch (ClassOf(c)) {
+      case kText:
+        *out++ = c;
+        while (in.next < in.end && ClassOf(*in.next) == kText) *out++ = *in.next++;
+        blanks = 0;
+        break;
+      case kSpace:
+        // Once at 1 or more, the counter cannot come back to exactly 1, so it stops at 2.
+        if (blanks < 2 && ++blanks == 1) *out++ = ' ';
+        break;
+      case kTagStart: {
+        const std::optional<std::string_view> tag = ReadTag(in);
+        if (!tag || !SkipScript(*tag, in)) break;
+        makeRoom(static_cast<std::size_t>(in.end - in.next));
+        blanks = HandleTag(*tag, out);
+        break;
+      }
+      case kEntityStart: {
+        const std::optional<EntityName> name = ReadEntityName(in);
+        if (!name) break;
+        makeRoom(static_cast<std::size_t>(in.end - in.next));
+        AppendEntity(*name, out);
+        break;
+      }
+    }
+  }
+  text_.resize(static_cast<std::size_t>(out - text_.data()));
+}
+
+std::optional<std::string_view> HtmlTextFilter::ReadTag(Input& in) {
+  const char* start = in.next - 1;  // the '<'
+  const void* close = std::memchr(in.next, '>', static_cast<std::size_t>(in.end - in.next));
+  if (close == nullptr) {
+    in.next = in.end;
+    return std::nullopt;
+  }
+  in.next = static_cast<const char*>(close) + 1;
+  return std::string_view(start, static_cast<std::size_t>(in.next - start)).substr(0, kTagLimit);
+}
+
+bool HtmlTextFilter::SkipScript(std::string_view tag, Input& in) {
+  if (!tag.starts_with("<script") && !tag.starts_with("<SCRIPT")) return true;
+  const void* next = std::memchr(in.next, '<', static_cast<std::size_t>(in.end - in.next));
+  in.next = next != nullptr ? static_cast<const char*>(next) : in.end;
+  return next != nullptr;
+}
+
+int HtmlTextFilter::HandleTag(std::string_view tag, char*& out) {
+  if (tag.size() < 2) return 0;  // every form has two bytes or more
+  int weight = 0;
+  for (std::uint64_t rows = kRowsBySecondByte[static_cast<unsigned char>(tag[1])]; rows != 0;
+       rows &= rows - 1) {
+    const TagRow& row = kTagRows[std::countr_zero(rows)];
+    if (!RowMatches(row, tag)) continue;
+    if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) Append(row.appends, out);
+    weight += row.weight;
+  }
+  return weight;
+}
+
+std::optional<HtmlTextFilter::EntityName> HtmlTextFilter::ReadEntityName(Input& in) {
+  for (const char* p = in.next; p < in.end; ++p) {
+    if (*p == ';' || *p == ' ') {
+      const EntityName name{std::string_view(in.next, static_cast<std::size_t>(p - in.next)),
+                            *p == ' '};
+      in.next = p + 1;
+      return name;
+    }
+  }
+  in.next = in.end;
+  return std::nullopt;
+}
+
+void HtmlTextFilter::AppendEntity(const EntityName& name, char*& out) {
+  const std::size_t length = name.bytes.size() + (name.endedByBlank ? 2 : 0);
+  if (length <= kEntityNameLimit) {  // a longer name is kept cut, and names no row
+    for (const EntityRow& row : kGroupA) {
+      if (RowNames(row, name.bytes, name.endedByBlank)) {
+        Append(row.appends, out);
+        break;
+      }
+    }
+    if (RowNames(kTrademark, name.bytes, name.endedByBlank)) {
+      Append(kTrademark.appends, out);
+      return;
+    }
+  }
+  Append(kOtherEntity, out);
+}
+
+char* HtmlTextFilter::ReadLine(char* buffer, int size) {
+  if (buffer == nullptr || size < 1) return nullptr;
+  const std::size_t limit = static_cast<std::size_t>(size) - 1;
+  const std::size_t rest = text_.size() - std::min(readPosition_, text_.size());
+  const char* start = text_.data() + (text_.size() - rest);
+  const std::size_t most = std::min(rest, limit);
+  std::size_t n = 0;
+  while (n < most && start[n] != '\n' && start[n] != '\r') ++n;
+  std::memcpy(buffer, start, n);
+  buffer[n] = '\0';
+  readPosition_ = text_.size() - rest + n;
+  if (n < most) {  // stopped at a line break: take it too
+    ++readPosition_;
+    return buffer;
+  }
+  // Stopped at size - 1 bytes, or at the end of the text: a last line without a line break is
+  // still a line; only an empty rest is the end.
+  return rest > 0 ? buffer : nullptr;
+}
+
+}  // namespace quarry

@@ -1,0 +1,325 @@
+// Runs quarry-cli on the sample site under tests/data/site and on pages made at run time.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "database/IndexDatabase.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uid_t kNobody = 65534;
+
+struct Result {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+class QuarryCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "quarry-cli-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    ::chmod(dir_.c_str(), 0755);  // readable by the unprivileged runs below
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::permissions(dir_, fs::perms::all, ignored);
+    for (auto& entry : fs::recursive_directory_iterator(dir_, ignored)) {
+      if (!entry.is_symlink()) fs::permissions(entry.path(), fs::perms::owner_all, ignored);
+    }
+    fs::remove_all(dir_, ignored);
+  }
+
+  // Runs quarry-cli with args in the test directory, as uid when it is not the current one
+  // (only possible for root).
+  Result Run(const std::vector<std::string>& args, uid_t uid = ::geteuid()) {
+    const std::string outPath = dir_ + "/.out";
+    const std::string errPath = dir_ + "/.err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+      if (::chdir(dir_.c_str()) != 0) ::_exit(127);
+      if (uid != ::geteuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(127);
+      std::vector<char*> argv{const_cast<char*>(QUARRY_CLI)};
+      for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+      argv.push_back(nullptr);
+      ::execv(QUARRY_CLI, argv.data());
+      ::_exit(127);
+    }
+    Result result;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    ::unlink(outPath.c_str());
+    ::unlink(errPath.c_str());
+    return result;
+  }
+
+  // Copies the sample site to <test dir>/site.
+  void CopySite() {
+    fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir_ + "/site",
+             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+
+  // The three database files of folder, read whole ("" for a missing file).
+  std::vector<std::string> Database(const std::string& folder) const {
+    std::vector<std::string> files;
+    for (const char* name : {"qrywDb.dat", "qryfDb.dat", "qryiDb.dat"}) {
+      const std::string path = Path(folder) + "/" + name;
+      files.push_back(fs::exists(path) ? ReadFile(path) : std::string("(missing)"));
+    }
+    return files;
+  }
+
+  std::string dir_;
+};
+
+const char* const kSitePages =
+    "0\tsite/.hidden.html\thidden page\n"
+    "1\tsite/assets/sidebar.HTML\tsidebar\n"
+    "2\tsite/blog/2024/post.Html\ta title that runs on\n"
+    "3\tsite/blog/index.htm\tsite/blog/index.htm\n"
+    "4\tsite/docs/api/notes.html\tsite/docs/api/notes.html\n"
+    "5\tsite/docs/api/reference.htm\tapi reference\n"
+    "6\tsite/docs/guide.html\t  the guide  \n"
+    "7\tsite/docs/INDEX.HTM\tdocumentation index\n"
+    "8\tsite/guide-link.html\t  the guide  \n"
+    "9\tsite/index.html\tquarry sample site\n";
+
+TEST_F(QuarryCliTest, IndexesTheSampleSite) {
+  CopySite();
+  // Things the walk must pass over or survive: a FIFO (given again by name, so it is skipped
+  // with a warning), a dangling link, a link loop and a folder named like a page.
+  ASSERT_EQ(::mkfifo(Path("site/fifo.html").c_str(), 0644), 0);
+  fs::create_symlink("nowhere.html", Path("site/dangling.html"));
+  fs::create_symlink("..", Path("site/docs/loop"));
+  fs::create_symlink("self.html", Path("site/docs/self.html"));
+  fs::create_directory(Path("site/folder.html"));
+  fs::create_directory(Path("db"));
+
+  const Result index = Run({"index", "--db", "db", "site", "site/fifo.html"});
+  ASSERT_EQ(index.status, 0) << index.err;
+  EXPECT_NE(index.out.find("Indexed 10 pages, dropped 2 (not HTML), skipped 1 (cannot be "
+                           "opened).\n"),
+            std::string::npos)
+      << index.out;
+  EXPECT_NE(index.out.find("Pages: 10\n"), std::string::npos) << index.out;
+  EXPECT_NE(index.err.find("skipped site/fifo.html"), std::string::npos) << index.err;
+  EXPECT_NE(index.err.find("site/dangling.html"), std::string::npos) << index.err;
+  EXPECT_NE(index.err.find("site/docs/self.html"), std::string::npos) << index.err;
+
+  // The files are those the window's Build and Save make of the same pages.
+  const std::string expected = std::string(QUARRY_TEST_DATA_DIR) + "/site-expected/";
+  const std::vector<std::string> files = Database("db");
+  EXPECT_EQ(files[0], ReadFile(expected + "qrywDb.dat"));
+  EXPECT_EQ(files[1], ReadFile(expected + "qryfDb.dat"));
+  EXPECT_EQ(files[2], ReadFile(expected + "qryiDb.dat"));
+
+  const Result pages = Run({"pages", "--db", "db"});
+  EXPECT_EQ(pages.status, 0);
+  EXPECT_EQ(pages.out, kSitePages);
+
+  const Result words = Run({"words", "--db", "db"});
+  EXPECT_EQ(words.status, 0);
+  EXPECT_NE(words.out.find("\nfinale\t9\n"), std::string::npos) << words.out;
+  EXPECT_NE(words.out.find("\ncaf\xc3\xa9\t9\n"), std::string::npos) << words.out;
+  EXPECT_EQ(words.out.find("scriptword"), std::string::npos);
+  EXPECT_EQ(words.out.find("markup"), std::string::npos);  // readme.html was dropped
+
+  const Result info = Run({"info", "--db", "db"});
+  EXPECT_EQ(info.status, 0);
+  EXPECT_NE(info.out.find("Words: "), std::string::npos);
+  EXPECT_NE(info.out.find("qrywDb.dat\n"), std::string::npos);
+}
+
+TEST_F(QuarryCliTest, SearchFindsPagesHoldingEveryWord) {
+  CopySite();
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+
+  const Result both = Run({"search", "Guide,", "REFERENCE"});
+  EXPECT_EQ(both.status, 0) << both.err;
+  EXPECT_EQ(both.out,
+            "2\tsite/blog/2024/post.Html\ta title that runs on\n"
+            "7\tsite/docs/INDEX.HTM\tdocumentation index\n");
+
+  const Result phrase = Run({"search", "the guide"});
+  EXPECT_EQ(phrase.status, 0);
+  EXPECT_NE(phrase.out.find("7\tsite/docs/INDEX.HTM"), std::string::npos);
+
+  const Result none = Run({"search", "nosuchword"});
+  EXPECT_EQ(none.status, 0);
+  EXPECT_EQ(none.out, "");
+
+  EXPECT_EQ(Run({"search", "..."}).status, 2);  // nothing left once trimmed
+}
+
+TEST_F(QuarryCliTest, UsageErrorsTouchNothing) {
+  CopySite();
+  EXPECT_EQ(Run({}).status, 2);
+  EXPECT_EQ(Run({"frobnicate"}).status, 2);
+  EXPECT_EQ(Run({"index"}).status, 2);
+  EXPECT_EQ(Run({"index", "--db", "no-such-dir", "site"}).status, 2);
+
+  const Result missing = Run({"index", "site", "no-such-page.html"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("no-such-page.html"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Path("qrywDb.dat")));
+
+  for (const char* command : {"index", "info", "pages", "words", "search"}) {
+    const Result help = Run({command, "--help"});
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_NE(help.out.find("Exit status"), std::string::npos) << command;
+  }
+  EXPECT_EQ(Run({"--help"}).status, 0);
+
+  // The reading commands do not make an index where there is none.
+  const Result info = Run({"info"});
+  EXPECT_EQ(info.status, 1);
+  EXPECT_NE(info.err.find("qrywDb.dat"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Path("qrywDb.dat")));
+}
+
+TEST_F(QuarryCliTest, RefusesToSaveNothingAndKeepsTheOldIndex) {
+  CopySite();
+  fs::create_directory(Path("plain"));
+  WriteFile(Path("plain/a.html"), "no markup at all");
+  WriteFile(Path("plain/b.htm"), "");
+  fs::create_directory(Path("bare"));
+  WriteFile(Path("bare/only-tags.html"), "<html><head></head><body></body></html>");
+
+  // No database yet: the refusal leaves none behind.
+  Result result = Run({"index", "plain"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("No pages to save."), std::string::npos) << result.err;
+  EXPECT_FALSE(fs::exists(Path("qrywDb.dat")));
+
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+  const std::vector<std::string> before = Database(".");
+
+  result = Run({"index", "plain"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("No pages to save."), std::string::npos);
+  result = Run({"index", "bare"});
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("Please build word list."), std::string::npos) << result.err;
+  fs::create_directory(Path("empty"));
+  EXPECT_EQ(Run({"index", "empty"}).status, 1);
+
+  EXPECT_EQ(Database("."), before);
+}
+
+TEST_F(QuarryCliTest, ADatabaseHeldByAnotherProcessIsRefused) {
+  CopySite();
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+  const std::vector<std::string> before = Database(".");
+
+  int toChild[2];
+  int toParent[2];
+  ASSERT_EQ(::pipe(toChild), 0);
+  ASSERT_EQ(::pipe(toParent), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    quarry::IndexDatabase database(dir_);
+    database.Open();
+    const char ready = database.IsOpen() ? 'y' : 'n';
+    if (::write(toParent[1], &ready, 1) != 1) ::_exit(1);
+    char done = 0;
+    if (::read(toChild[0], &done, 1) < 0) ::_exit(1);  // hold the files until told
+    ::_exit(0);
+  }
+  char ready = 0;
+  ASSERT_EQ(::read(toParent[0], &ready, 1), 1);
+  ASSERT_EQ(ready, 'y');
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"index", "site"}, std::vector<std::string>{"info"},
+        std::vector<std::string>{"words"}}) {
+    const Result result = Run(args);
+    EXPECT_EQ(result.status, 1) << args[0];
+    EXPECT_NE(result.err.find("Error opening database.  Make sure it is not being used and that "
+                              "it has write access."),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+  }
+  const char done = 'x';
+  ASSERT_EQ(::write(toChild[1], &done, 1), 1);
+  int status = 0;
+  ::waitpid(holder, &status, 0);
+  EXPECT_EQ(Database("."), before);
+  EXPECT_EQ(Run({"info"}).status, 0);
+}
+
+TEST_F(QuarryCliTest, OddPathsKeepTheirBytes) {
+  const std::vector<std::string> names = {"with space.html", "new\nline.html",
+                                          "\xff\xfe latin.html"};
+  fs::create_directory(Path("odd dir"));
+  for (const std::string& name : names) {
+    WriteFile(Path("odd dir/" + name), "<html><title>T</title>word</html>");
+  }
+  ASSERT_EQ(Run({"index", "-q", "odd dir/"}).status, 0);
+  const Result pages = Run({"pages", "-z"});
+  EXPECT_EQ(pages.status, 0);
+  EXPECT_EQ(pages.out, std::string("0\todd dir/new\nline.html\tt") + '\0' +
+                           "1\todd dir/with space.html\tt" + '\0' +
+                           "2\todd dir/\xff\xfe latin.html\tt" + '\0');
+}
+
+TEST_F(QuarryCliTest, UnreadableFoldersAndReadOnlyDatabases) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to run quarry-cli as another user";
+  CopySite();
+  fs::create_directory(Path("site/secret"));
+  WriteFile(Path("site/secret/hidden.html"), "<html>never read</html>");
+  ::chmod(Path("site/secret").c_str(), 0);
+  fs::create_directory(Path("db"));
+  ::chmod(Path("db").c_str(), 0777);
+
+  Result result = Run({"index", "--db", "db", "site"}, kNobody);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.err.find("site/secret"), std::string::npos) << result.err;
+  EXPECT_NE(result.out.find("Pages: 10\n"), std::string::npos) << result.out;
+
+  // The same database, now in a folder that may not be written.
+  ASSERT_EQ(::chmod(Path("db").c_str(), 0755), 0);
+  for (const char* name : {"db/qrywDb.dat", "db/qryfDb.dat", "db/qryiDb.dat"}) {
+    ASSERT_EQ(::chown(Path(name).c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod(Path(name).c_str(), 0644), 0);
+  }
+  const std::vector<std::string> before = Database("db");
+  result = Run({"index", "--db", "db", "site"}, kNobody);
+  EXPECT_EQ(result.status, 1);
+  EXPECT_NE(result.err.find("Error opening database."), std::string::npos) << result.err;
+  EXPECT_EQ(Database("db"), before);
+}
+
+}  // namespace
