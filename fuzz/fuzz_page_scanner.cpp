@@ -1,6 +1,6 @@
-// One page through IndexDatabase::ScanPage, compared with the scanning rules restated plainly:
-// the HTML test over pieces, the title search, and the words the filter, splitter and trimming
-// give. The page is written to a file so that the page file layer is exercised as well.
+// One page through the page scanner, compared with the scanning rules restated plainly: the
+// HTML test over pieces, the title search, and the words the filter, splitter and trimming give.
+// The raw bytes then go through a page file and IndexDatabase::ScanPage, which must agree.
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -9,11 +9,13 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "FuzzSupport.h"
 #include "database/IndexDatabase.h"
 #include "indexing/HtmlTextFilter.h"
+#include "indexing/PageScanner.h"
 #include "model/TextList.h"
 #include "model/TrimWord.h"
 #include "model/WordEntry.h"
@@ -84,6 +86,35 @@ std::set<std::string> ReferenceWords(std::string_view reads) {
   return words;
 }
 
+using WordDump = std::vector<std::pair<std::string, std::vector<std::int32_t>>>;
+
+WordDump Dump(WordList& list) {
+  WordDump out;
+  for (WordEntry* e = list.GetFirst(); e != nullptr; e = list.GetNext())
+    out.emplace_back(e->GetText(), e->GetPages());
+  return out;
+}
+
+std::vector<std::string> Dump(TextList& list) {
+  std::vector<std::string> out;
+  for (const std::string* s = list.GetFirst(); s != nullptr; s = list.GetNext()) out.push_back(*s);
+  return out;
+}
+
+// The lists of a build run in which one page was registered before the page under test, which
+// therefore gets number 1.
+struct Lists {
+  WordList words;
+  TextList pages;
+  TextList titles;
+
+  Lists() {
+    words.AddWord("earlier", 0);
+    pages.Add("earlier.htm");
+    titles.Add("earlier");
+  }
+};
+
 struct Scratch {
   std::string dir = MakeScratchDir("scan");
   std::string pagePath = dir + "/page.html";
@@ -93,11 +124,10 @@ struct Scratch {
   Scratch() {
     std::filesystem::create_directory(dir + "/db");
     IndexDatabase closed{dir + "/db"};
-    WordList words;
-    TextList pages;
-    TextList titles;
+    Lists lists;
     bool keep = false;
-    FUZZ_CHECK(closed.ScanPage(words, pages, titles, pagePath, keep) == 1 && keep);
+    FUZZ_CHECK(closed.ScanPage(lists.words, lists.pages, lists.titles, pagePath, keep) == 1);
+    FUZZ_CHECK(keep && lists.pages.Size() == 1);
     database.Open();
     FUZZ_CHECK(database.IsOpen());
   }
@@ -111,21 +141,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace quarry::fuzz;
   static Scratch scratch;
   const std::string_view raw(reinterpret_cast<const char*>(data), size);
-  WriteFile(scratch.pagePath, raw);
   const std::string reads = AsPageFileReads(raw);
 
-  // One page is registered already, so this one gets number 1.
-  WordList words;
-  TextList pages;
-  TextList titles;
-  words.AddWord("earlier", 0);
-  pages.Add("earlier.htm");
-  titles.Add("earlier");
-
-  bool keep = false;
-  FUZZ_CHECK(scratch.database.ScanPage(words, pages, titles, scratch.pagePath, keep) == 0);
+  // The page's bytes, as the page file hands them out, through the scanner.
+  Lists lists;
+  PageScanner scanner(lists.words, lists.pages, lists.titles);
+  const PageScanner::Outcome outcome = scanner.ScanContents(reads, scratch.pagePath);
+  WordList& words = lists.words;
+  TextList& pages = lists.pages;
+  TextList& titles = lists.titles;
   const bool html = ReferenceIsHtml(reads);
-  FUZZ_CHECK(keep == html);
+  FUZZ_CHECK(outcome == (html ? PageScanner::Outcome::kIndexed : PageScanner::Outcome::kNotHtml));
   FUZZ_CHECK(pages.Size() == titles.Size());
   FUZZ_CHECK(pages.Size() == (html ? 2u : 1u));
 
@@ -161,11 +187,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(words.Size() == 1 && onPage.empty());
   }
 
+  // The raw bytes in a page file, through the database's ScanPage: the same lists.
+  WriteFile(scratch.pagePath, raw);
+  Lists fromFile;
+  bool keep = false;
+  FUZZ_CHECK(scratch.database.ScanPage(fromFile.words, fromFile.pages, fromFile.titles,
+                                       scratch.pagePath, keep) == 0);
+  FUZZ_CHECK(keep == html);
+  FUZZ_CHECK(Dump(fromFile.words) == Dump(words));
+  FUZZ_CHECK(Dump(fromFile.pages) == Dump(pages));
+  FUZZ_CHECK(Dump(fromFile.titles) == Dump(titles));
+
   // A page that cannot be opened changes nothing and stays in the list.
-  const std::size_t wordCount = words.Size();
   keep = false;
-  FUZZ_CHECK(scratch.database.ScanPage(words, pages, titles, scratch.missingPath, keep) == 0);
-  FUZZ_CHECK(keep && words.Size() == wordCount && pages.Size() == titles.Size());
-  FUZZ_CHECK(pages.Size() == (html ? 2u : 1u));
+  FUZZ_CHECK(scratch.database.ScanPage(fromFile.words, fromFile.pages, fromFile.titles,
+                                       scratch.missingPath, keep) == 0);
+  FUZZ_CHECK(keep && Dump(fromFile.words) == Dump(words) && Dump(fromFile.pages) == Dump(pages));
   return 0;
 }
