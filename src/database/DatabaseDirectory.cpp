@@ -27,8 +27,8 @@ void DatabaseDirectory::Remove(const std::string& name) const {
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(path, errno);
 }
 
-void DatabaseDirectory::RemoveQuietly(const std::string& name) const noexcept {
-  ::unlink(PathOf(name).c_str());
+bool DatabaseDirectory::RemoveQuietly(const std::string& name) const noexcept {
+  return ::unlink(PathOf(name).c_str()) == 0 || errno == ENOENT;
 }
 
 void DatabaseDirectory::Sync() const {

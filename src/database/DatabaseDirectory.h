@@ -19,8 +19,9 @@ class DatabaseDirectory {
   bool Exists(const std::string& name) const;
   // Removes name; a missing name is no error. Throws FileError on any other failure.
   void Remove(const std::string& name) const;
-  // Removes name and ignores every failure; for clean-up while another error passes.
-  void RemoveQuietly(const std::string& name) const noexcept;
+  // Removes name without throwing, for clean-up while another error passes. Returns true when
+  // name is gone (removed or missing).
+  bool RemoveQuietly(const std::string& name) const noexcept;
   // Flushes the directory's entries (creations, renames, removals) to stable storage.
   void Sync() const;
 

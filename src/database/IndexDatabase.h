@@ -35,7 +35,10 @@ class IndexDatabase {
   // each locked exclusively without waiting. Returns 0 when an existing database is open and its
   // headers read. Returns 1 when a file cannot be opened (the database stays closed, nothing is
   // held, and OpenError() gives the system's reason) and also when the database has just been
-  // opened as a new one because the word or page file was empty (IsOpen() is then true).
+  // opened as a new one because the word or page file was empty (IsOpen() is then true); such a
+  // file, and an empty title file, receives a fresh header. Once the three are held, a
+  // replacement that a crashed Save left half done is completed, and leftover temporary files
+  // are removed. Closes first when already open.
   int Open();
   // The system's reason for the last failed Open, e.g. "qrywDb.dat: Resource temporarily
   // unavailable"; empty after a successful one.
@@ -44,13 +47,17 @@ class IndexDatabase {
   // Releases the three files if open; otherwise does nothing. The headers in memory stay.
   void Close();
 
-  // Makes each open file a fresh, empty database file of 32 bytes. Does nothing when closed.
+  // Makes each open file a fresh, empty database file of 32 bytes ("QR01" and 28 zero bytes),
+  // replacing the files as Save does. Does nothing when closed.
   void Reset();
 
   // Writes the page, title and word lists into the files so that afterwards they hold exactly
-  // these lists (no earlier Reset is needed) and each file's length equals its header's total
-  // size. The files are replaced as a whole: if Save fails, the previous index stays on disk and
-  // the lists are unchanged. Returns 0. REQUIRES: IsOpen().
+  // these lists and each file's length equals its header's total size. The files are replaced as
+  // a whole: complete new files are written and flushed beside the old ones, then renamed into
+  // place under a roll-forward record. Do not Reset before Save: that would destroy the old index
+  // before the new one is safe. A Save that throws leaves the lists unchanged and the database
+  // open; on disk stays the previous index, or, when it failed while renaming, the new one,
+  // which the next Save, Load or Open completes. Returns 0. REQUIRES: IsOpen().
   int Save(WordList& wordList, TextList& pageList, TextList& titleList);
 
   // Empties the three lists and fills them from the files, by the headers read at Open or
@@ -63,18 +70,32 @@ class IndexDatabase {
   // number in pageList is its page number) and its words added. Returns 1 at once, keep true,
   // when the database is closed; else 0. A page that cannot be opened leaves everything as it
   // was, keep true. Throws FileError when an opened page cannot be read.
-  int ScanPage(WordList& wordList, TextList& pageList, TextList& titleList,
-               const std::string& path, bool& keep);
+  int ScanPage(WordList& wordList, TextList& pageList, TextList& titleList, const std::string& path,
+               bool& keep);
 
   // The five statistics texts; each is empty while the database is closed.
-  std::string GetIndexPath() const;       // the word file's full path
-  std::string GetWordCountText() const;   // the word file header's record count
-  std::string GetPageCountText() const;   // the page file header's record count
-  std::string GetDateText() const;        // the word file's modification time, local time
-  std::string GetSizeText() const;        // word file length + page file length, in bytes
+  std::string GetIndexPath() const;      // the word file's full path
+  std::string GetWordCountText() const;  // the word file header's record count
+  std::string GetPageCountText() const;  // the page file header's record count
+  std::string GetDateText() const;       // the word file's modification time, local time
+  std::string GetSizeText() const;       // word file length + page file length, in bytes
 
  private:
-  struct Files;
+  struct Files;  // the held files and a replacement on its way into place
+
+  // Puts three complete new files in place of the database files: written and flushed beside
+  // them under temporary names, then renamed over them under a roll-forward record. With null
+  // lists the new files are fresh 32-byte files.
+  void Replace(WordList* wordList, TextList* pageList, TextList* titleList);
+  // Renames the replacement files still waiting into place, then removes the roll-forward
+  // record. Run by Replace, and again by Save and Load when an earlier attempt failed.
+  void CompleteReplacement(Files& files);
+  // Open's step after taking the three locks: completes a replacement that a crash interrupted
+  // (its roll-forward record exists) or removes its leftover temporary files. Returns false,
+  // with openError_ set, when a replacement file cannot be opened.
+  bool Recover(Files& files);
+  FileHeader& HeaderOf(int slot);
+  void RequireOpen() const;
 
   std::string directory_;
   std::unique_ptr<Files> files_;  // null while closed
