@@ -27,31 +27,35 @@ find "$site" \( -type f -o -type l \) \( -iname '*.htm' -o -iname '*.html' \) -p
 pages=$(tr -cd '\0' <"$work/files" | wc -c)
 bytes=$(xargs -0 cat -- <"$work/files" | wc -c)
 
-now() { date +%s.%N; }
+# Each run is timed by bash: wall-clock seconds, and CPU seconds (user + system) of all its
+# processes, which stay meaningful when other work shares the machine.
+TIMEFORMAT='%R %U %S'
 
 # Warm the page cache so that both runs read from memory.
 xargs -0 cat -- <"$work/files" >/dev/null
 
-start=$(now)
-xargs -0 cat -- <"$work/files" | wc -w >"$work/wc.out"
-wc_seconds=$(awk -v a="$(now)" -v b="$start" 'BEGIN { print a - b }')
+{ time xargs -0 cat -- <"$work/files" | LC_ALL=C wc -w >"$work/wc.out"; } 2>"$work/wc.time"
 
 mkdir "$work/db"
-start=$(now)
-"$cli" index --no-progress --db "$work/db" "$site" >"$work/index.out"
-index_seconds=$(awk -v a="$(now)" -v b="$start" 'BEGIN { print a - b }')
+{ time "$cli" index --no-progress --db "$work/db" "$site" >"$work/index.out"; } 2>"$work/index.time"
 
 indexed=$(sed -n 's/^Indexed \([0-9]*\) pages.*/\1/p' "$work/index.out")
 words=$(sed -n 's/^Words: //p' "$work/index.out")
 
+read -r wc_real wc_user wc_sys <"$work/wc.time"
+read -r qc_real qc_user qc_sys < <(tail -n 1 "$work/index.time")
+
 awk -v site="$site" -v pages="$pages" -v indexed="$indexed" -v bytes="$bytes" \
-  -v words="$words" -v wcs="$wc_seconds" -v wcw="$(cat "$work/wc.out")" -v qs="$index_seconds" '
+  -v words="$words" -v wcw="$(cat "$work/wc.out")" \
+  -v wr="$wc_real" -v wc="$(awk -v u="$wc_user" -v s="$wc_sys" 'BEGIN { print u + s }')" \
+  -v qr="$qc_real" -v qc="$(awk -v u="$qc_user" -v s="$qc_sys" 'BEGIN { print u + s }')" '
   BEGIN {
     mb = bytes / 1048576
     printf "site:            %s\n", site
     printf "page files:      %d (%d indexed), %.1f MB\n", pages, indexed, mb
     printf "distinct words:  %s\n", words
-    printf "wc -w:           %.3f s (%s words), %.1f MB/s\n", wcs, wcw, mb / wcs
-    printf "quarry-cli:      %.3f s, %.1f MB/s, %.1f ms/MB\n", qs, mb / qs, 1000 * qs / mb
-    printf "ratio:           %.2f\n", qs / wcs
+    printf "                 wall s    cpu s    MB/s (cpu)   ms/MB (cpu)\n"
+    printf "cat | wc -w:     %7.3f  %7.3f  %9.1f  %11.1f   (%s words)\n", wr, wc, mb / wc, 1000 * wc / mb, wcw
+    printf "quarry-cli:      %7.3f  %7.3f  %9.1f  %11.1f\n", qr, qc, mb / qc, 1000 * qc / mb
+    printf "ratio:           %7.2f  %7.2f\n", qr / wr, qc / wc
   }'

@@ -13,8 +13,8 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& d
   app_->add_option("--db", databaseDirectory_,
                    "Directory of the index files qrywDb.dat, qryfDb.dat and qryiDb.dat "
                    "(default: the current directory)")
-      ->type_name("DIR")
-      ->check(CLI::ExistingDirectory);
+      ->check(CLI::Validator(CLI::ExistingDirectory).description(""))
+      ->type_name("DIR");
 }
 
 bool Command::OpenExisting(IndexDatabase& database) const {

@@ -3,10 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "cli/ProgressBar.h"
 #include "cli/SiteWalker.h"
@@ -40,12 +40,27 @@ Exit status: 0 saved; 1 nothing to save ("No pages to save.", "Please build word
 database cannot be opened, or a page cannot be read; 2 usage error or a PATH that does not
 exist.)";
 
-std::array<bool, 3> ExistingFiles(const std::string& word, const std::string& page,
-                                  const std::string& title) {
-  struct stat info {};
-  return {::lstat(word.c_str(), &info) == 0, ::lstat(page.c_str(), &info) == 0,
-          ::lstat(title.c_str(), &info) == 0};
-}
+// Removes, when it goes out of scope, those of the database files that did not exist when it
+// was made, unless Keep() was called: a run that saves nothing leaves no new files behind.
+class NewFilesGuard {
+ public:
+  explicit NewFilesGuard(std::vector<std::string> files) {
+    for (std::string& file : files) {
+      struct stat info {};
+      if (::lstat(file.c_str(), &info) != 0) newFiles_.push_back(std::move(file));
+    }
+  }
+  ~NewFilesGuard() {
+    for (const std::string& file : newFiles_) ::unlink(file.c_str());
+  }
+  NewFilesGuard(const NewFilesGuard&) = delete;
+  NewFilesGuard& operator=(const NewFilesGuard&) = delete;
+
+  void Keep() { newFiles_.clear(); }
+
+ private:
+  std::vector<std::string> newFiles_;
+};
 
 }  // namespace
 
@@ -55,7 +70,7 @@ IndexCommand::IndexCommand(CLI::App& parent) : Command(parent, "index", kDescrip
   App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
   App().add_flag("-v,--verbose", verbose_,
                  "Print each page as it is scanned, with what became of it, on standard error");
-  App().add_flag("!--no-progress", progress_, "Never draw the progress bar");
+  App().add_flag("--no-progress", noProgress_, "Never draw the progress bar");
 }
 
 int IndexCommand::Run() {
@@ -76,11 +91,10 @@ int IndexCommand::Run() {
   }
 
   const std::string& directory = DatabaseDirectory();
-  const std::string wordFile = DatabaseFile(directory, kWordFileName);
-  const std::string pageFile = DatabaseFile(directory, kPageFileName);
-  const std::string titleFile = DatabaseFile(directory, kTitleFileName);
-  const std::array<bool, 3> existed = ExistingFiles(wordFile, pageFile, titleFile);
-
+  // Declared before the database, so that the files are closed before they are removed.
+  NewFilesGuard newFiles({DatabaseFile(directory, kWordFileName),
+                          DatabaseFile(directory, kPageFileName),
+                          DatabaseFile(directory, kTitleFileName)});
   IndexDatabase database(directory);
   if (database.Open() != 0 && !database.IsOpen()) {
     PrintError(OpenFailureText(database));
@@ -94,7 +108,7 @@ int IndexCommand::Run() {
   std::size_t dropped = 0;
   std::size_t skipped = 0;
   {
-    ProgressBar progress(pages.size(), progress_ && !quiet_ && !verbose_);
+    ProgressBar progress(pages.size(), !noProgress_ && !quiet_ && !verbose_);
     for (std::size_t i = 0; i < pages.size(); ++i) {
       const std::string& path = pages[i];
       switch (scanner.ScanFile(path)) {
@@ -122,18 +136,13 @@ int IndexCommand::Run() {
     refusal = "Please build word list.";
   }
   if (refusal != nullptr) {
-    database.Close();
-    // Leave no files behind that this run created only to find nothing to save.
-    const std::array<const std::string*, 3> files{&wordFile, &pageFile, &titleFile};
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      if (!existed[i]) ::unlink(files[i]->c_str());
-    }
     PrintError(std::string(refusal) + " (" + std::to_string(dropped) + " dropped, " +
                std::to_string(skipped) + " skipped)");
     return 1;
   }
 
   database.Save(wordList, pageList, titleList);
+  newFiles.Keep();
 
   if (!quiet_) {
     std::printf("Indexed %zu pages, dropped %zu (not HTML), skipped %zu (cannot be opened).\n",

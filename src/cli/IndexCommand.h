@@ -21,7 +21,7 @@ class IndexCommand : public Command {
   std::vector<std::string> paths_;
   bool quiet_ = false;
   bool verbose_ = false;
-  bool progress_ = true;
+  bool noProgress_ = false;
 };
 
 }  // namespace quarry

@@ -14,8 +14,9 @@ PagesCommand::PagesCommand(CLI::App& parent)
   App().footer(R"(
 Output: one line per page, in page number order: the page number, a TAB, the page's path, a
 TAB, its title (lower case; the path again for a page without a title). Paths and titles are
-written as the bytes stored in the index. With -z each line ends with a NUL byte instead of a
-line feed.
+written as the bytes stored in the index; a title may hold TABs itself, so it is everything
+after the second TAB. With -z each line ends with a NUL byte instead of a line feed, for paths
+that hold line feeds.
 
 Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)");
   App().add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");

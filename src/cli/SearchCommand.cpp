@@ -21,8 +21,8 @@ Each WORD is cleaned up as the indexer cleans up the words of a page (brackets a
 punctuation removed, lower case); an argument with blanks counts as several words.
 
 Output: one line per page holding all the words, in page number order: the page number, a
-TAB, the page's path, a TAB, its title. Nothing is printed when no page holds them all. With
--z each line ends with a NUL byte instead of a line feed.
+TAB, the page's path, a TAB, its title (as in 'quarry-cli pages'). Nothing is printed when
+no page holds them all. With -z each line ends with a NUL byte instead of a line feed.
 
 Exit status: 0 searched (whether or not a page was found); 1 no index in DIR or it cannot be
 opened; 2 usage error, or a WORD that is nothing once cleaned up.)");

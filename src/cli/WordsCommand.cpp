@@ -15,8 +15,9 @@ WordsCommand::WordsCommand(CLI::App& parent)
   App().footer(R"(
 Output: one line per word, in the order of the word file (descending byte order): the word
 (lower case, the bytes stored in the index), a TAB, and the numbers of the pages it occurs on,
-separated by blanks, in the order they were recorded. With -z each line ends with a NUL byte
-instead of a line feed.
+separated by blanks, in the order they were recorded. Only blanks separate the words of a page,
+so a word may itself hold TAB bytes: the page numbers are what follows the last TAB. With -z
+each line ends with a NUL byte instead of a line feed.
 
 Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)");
   App().add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
       "qryiDb.dat) and reads it back.",
       "quarry-cli");
   app.require_subcommand(1);
+  app.set_version_flag("--version", "quarry-cli " QUARRY_VERSION);
   app.footer(
       "\nRun 'quarry-cli COMMAND --help' for the options and output of a command.\n"
       "Exit status: 0 success, 1 failure, 2 usage error.");

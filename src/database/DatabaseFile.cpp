@@ -165,6 +165,11 @@ void DatabaseFile::RenameTo(const std::string& newName) {
   fullPath_ = JoinPath(ResolvedDirectory(directory_), newName);
 }
 
+void DatabaseFile::CopyPermissionsFrom(const DatabaseFile& other) noexcept {
+  struct stat status {};
+  if (::fstat(other.fd_, &status) == 0) ::fchmod(fd_, status.st_mode & 07777);
+}
+
 void DatabaseFile::Close() {
   if (fd_ < 0) return;
   ::close(fd_);  // closing the last descriptor of the open file releases its lock

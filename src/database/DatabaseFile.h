@@ -57,6 +57,10 @@ class DatabaseFile {
   // that name; the file stays open and locked. Path() and FullPath() follow.
   void RenameTo(const std::string& newName);
 
+  // Gives this file the access permissions of other, as far as the system allows; a file that
+  // replaces another keeps what its owner set. Failures are ignored.
+  void CopyPermissionsFrom(const DatabaseFile& other) noexcept;
+
   // Releases the lock and closes the file; safe to call more than once.
   void Close();
 

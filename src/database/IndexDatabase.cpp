@@ -140,7 +140,9 @@ int IndexDatabase::Open() {
 bool IndexDatabase::Recover(Files& files) {
   const DatabaseDirectory directory(directory_);
   if (!directory.Exists(kRollForwardName)) {
-    for (const char* name : kTemporaryNames) directory.Remove(name);
+    for (const char* name : kTemporaryNames) {
+      if (directory.Exists(name)) directory.Remove(name);
+    }
     return true;
   }
   for (const int slot : kWriteOrder) {
@@ -186,6 +188,7 @@ void IndexDatabase::Replace(WordList* wordList, TextList* pageList, TextList* ti
     const auto index = static_cast<std::size_t>(slot);
     auto file = std::make_unique<DatabaseFile>();
     if (!file->Open(directory_, kTemporaryNames[index])) throw FileError(file->OpenError());
+    file->CopyPermissionsFrom(*files_->held[index]);
     file->SetLength(0);
     if (wordList == nullptr) {
       headers[index] = FileHeader::Fresh();

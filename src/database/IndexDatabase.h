@@ -41,7 +41,7 @@ class IndexDatabase {
   // are removed. Closes first when already open.
   int Open();
   // The system's reason for the last failed Open, e.g. "qrywDb.dat: Resource temporarily
-  // unavailable"; empty after a successful one.
+  // unavailable; the database is in use by another process"; empty after a successful one.
   const std::string& OpenError() const;
 
   // Releases the three files if open; otherwise does nothing. The headers in memory stay.
@@ -57,12 +57,13 @@ class IndexDatabase {
   // place under a roll-forward record. Do not Reset before Save: that would destroy the old index
   // before the new one is safe. A Save that throws leaves the lists unchanged and the database
   // open; on disk stays the previous index, or, when it failed while renaming, the new one,
-  // which the next Save, Load or Open completes. Returns 0. REQUIRES: IsOpen().
+  // which the next Save, Load or Open completes. Returns 0. REQUIRES: IsOpen() (else throws
+  // FileError).
   int Save(WordList& wordList, TextList& pageList, TextList& titleList);
 
   // Empties the three lists and fills them from the files, by the headers read at Open or
   // written by the last Save. Damaged data is skipped as doc/index-format.md says; no byte beyond
-  // the files is ever used. Returns 0. REQUIRES: IsOpen().
+  // the files is ever used. Returns 0. REQUIRES: IsOpen() (else throws FileError).
   int Load(WordList& wordList, TextList& pageList, TextList& titleList);
 
   // Scans one page into the lists: the keep flag becomes false only when the file opened and is

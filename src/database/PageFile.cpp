@@ -94,12 +94,17 @@ bool PageFile::Open(const std::string& path) {
 void PageFile::LoadContents() {
   // The size at open is only a guess: the file may have grown, or report 0 (as /proc files do).
   // Reading on until read() gives 0 takes in whatever is there.
-  std::string bytes;
-  bytes.resize(sizeAtOpen_ + 1);
+  std::size_t capacity = sizeAtOpen_ + 1;
+  auto bytes = std::make_unique_for_overwrite<char[]>(capacity);
   std::size_t filled = 0;
   for (;;) {
-    if (filled == bytes.size()) bytes.resize(bytes.size() < 65536 ? 65536 : bytes.size() * 2);
-    const ssize_t n = ::read(fd_, bytes.data() + filled, bytes.size() - filled);
+    if (filled == capacity) {
+      capacity = capacity < 65536 ? 65536 : capacity * 2;
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+      std::memcpy(grown.get(), bytes.get(), filled);
+      bytes = std::move(grown);
+    }
+    const ssize_t n = ::read(fd_, bytes.get() + filled, capacity - filled);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -107,8 +112,8 @@ void PageFile::LoadContents() {
     }
     filled += static_cast<std::size_t>(n);
   }
-  BlankNuls(bytes.data(), filled);
-  bytes.resize(FoldCrLf(bytes.data(), filled));
+  BlankNuls(bytes.get(), filled);
+  size_ = FoldCrLf(bytes.get(), filled);
   contents_ = std::move(bytes);
   loaded_ = true;
 }
@@ -116,9 +121,9 @@ void PageFile::LoadContents() {
 std::size_t PageFile::ReadPiece(char* buffer, std::size_t size) {
   if (size == 0) return 0;
   if (!loaded_) LoadContents();
-  const std::size_t rest = contents_.size() - position_;
+  const std::size_t rest = size_ - position_;
   std::size_t take = rest < size - 1 ? rest : size - 1;
-  const char* start = contents_.data() + position_;
+  const char* start = contents_.get() + position_;
   if (const void* lf = std::memchr(start, '\n', take)) {
     take = static_cast<std::size_t>(static_cast<const char*>(lf) - start) + 1;
   }
@@ -130,16 +135,16 @@ std::size_t PageFile::ReadPiece(char* buffer, std::size_t size) {
 
 std::string_view PageFile::ReadRest() {
   if (!loaded_) LoadContents();
-  std::string_view rest(contents_);
-  rest.remove_prefix(position_);
-  position_ = contents_.size();
+  const std::string_view rest(contents_.get() + position_, size_ - position_);
+  position_ = size_;
   return rest;
 }
 
 void PageFile::Close() {
   if (fd_ >= 0) ::close(fd_);  // a read-only file has nothing to flush
   fd_ = -1;
-  contents_ = std::string();
+  contents_.reset();
+  size_ = 0;
   loaded_ = false;
   position_ = 0;
   sizeAtOpen_ = 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -48,7 +49,8 @@ class PageFile {
   int fd_ = -1;
   std::string path_;
   std::string openError_;
-  std::string contents_;
+  std::unique_ptr<char[]> contents_;  // the bytes as read, transformed
+  std::size_t size_ = 0;
   bool loaded_ = false;
   std::size_t position_ = 0;
   std::size_t sizeAtOpen_ = 0;  // the file's size when opened: the first guess of what to read

@@ -208,7 +208,7 @@ constexpr std::size_t kSlack = std::max(kMaxTagAppend, kMaxEntityAppend);
 
 int HtmlTextFilter::LoadPage(PageFile& file) {
   Filter(file.ReadRest());  // PageFile has turned NUL bytes into blanks
-  return static_cast<int>(std::min<std::size_t>(text_.size(), INT_MAX));
+  return static_cast<int>(std::min<std::size_t>(textSize_, INT_MAX));
 }
 
 int HtmlTextFilter::LoadText(std::string_view page) {
@@ -219,21 +219,26 @@ int HtmlTextFilter::LoadText(std::string_view page) {
     std::replace(blanked.begin(), blanked.end(), '\0', ' ');
     Filter(blanked);
   }
-  return static_cast<int>(std::min<std::size_t>(text_.size(), INT_MAX));
+  return static_cast<int>(std::min<std::size_t>(textSize_, INT_MAX));
 }
 
 void HtmlTextFilter::Filter(std::string_view page) {
   readPosition_ = 0;
-  // Text bytes, white space and tags append at most as many bytes as they take from the page;
-  // only entities can append more. So the text fits while the room left holds the input still
-  // to read, and room for one more tag or entity is made before each.
-  text_.assign(page.size() + kSlack, '\0');
-  char* out = text_.data();
+  textSize_ = 0;
+  // Text bytes and white space append at most one byte for each byte they take; a tag or an
+  // entity appends at most kSlack bytes. So the text fits while the room left holds the input
+  // still to read, with kSlack more made before each tag or entity (only entities outgrow it).
+  std::size_t capacity = page.size() + kSlack;
+  text_ = std::make_unique_for_overwrite<char[]>(capacity);
+  char* out = text_.get();
   const auto makeRoom = [&](std::size_t rest) {
-    const auto used = static_cast<std::size_t>(out - text_.data());
-    if (text_.size() - used < rest + kSlack) {
-      text_.resize(std::max(text_.size() + text_.size() / 2, used + rest + kSlack));
-      out = text_.data() + used;
+    const auto used = static_cast<std::size_t>(out - text_.get());
+    if (capacity - used < rest + kSlack) {
+      capacity = std::max(capacity + capacity / 2, used + rest + kSlack);
+      auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+      std::memcpy(grown.get(), text_.get(), used);
+      text_ = std::move(grown);
+      out = text_.get() + used;
     }
   };
 
@@ -253,21 +258,21 @@ void HtmlTextFilter::Filter(std::string_view page) {
         break;
       case kTagStart: {
         const std::optional<std::string_view> tag = ReadTag(in);
-        if (!tag || !SkipScript(*tag, in)) break;
+        if (!tag || !SkipScript(*tag, in)) break;  // the page ended inside: all input taken
         makeRoom(static_cast<std::size_t>(in.end - in.next));
         blanks = HandleTag(*tag, out);
         break;
       }
       case kEntityStart: {
         const std::optional<EntityName> name = ReadEntityName(in);
-        if (!name) break;
+        if (!name) break;  // the page ended inside: all input taken
         makeRoom(static_cast<std::size_t>(in.end - in.next));
         AppendEntity(*name, out);
         break;
       }
     }
   }
-  text_.resize(static_cast<std::size_t>(out - text_.data()));
+  textSize_ = static_cast<std::size_t>(out - text_.get());
 }
 
 std::optional<std::string_view> HtmlTextFilter::ReadTag(Input& in) {
@@ -334,21 +339,19 @@ void HtmlTextFilter::AppendEntity(const EntityName& name, char*& out) {
 char* HtmlTextFilter::ReadLine(char* buffer, int size) {
   if (buffer == nullptr || size < 1) return nullptr;
   const std::size_t limit = static_cast<std::size_t>(size) - 1;
-  const std::size_t rest = text_.size() - std::min(readPosition_, text_.size());
-  const char* start = text_.data() + (text_.size() - rest);
+  buffer[0] = '\0';
+  if (readPosition_ >= textSize_) return nullptr;  // the end, or no text loaded
+  const std::size_t rest = textSize_ - readPosition_;
+  const char* start = text_.get() + readPosition_;
   const std::size_t most = std::min(rest, limit);
   std::size_t n = 0;
   while (n < most && start[n] != '\n' && start[n] != '\r') ++n;
   std::memcpy(buffer, start, n);
   buffer[n] = '\0';
-  readPosition_ = text_.size() - rest + n;
-  if (n < most) {  // stopped at a line break: take it too
-    ++readPosition_;
-    return buffer;
-  }
-  // Stopped at size - 1 bytes, or at the end of the text: a last line without a line break is
-  // still a line; only an empty rest is the end.
-  return rest > 0 ? buffer : nullptr;
+  // Stopped at a line break: take it too. Stopped at size - 1 bytes, or at the end of the text
+  // (the last line, which has no line break): the next call goes on from the next byte.
+  readPosition_ += n < most ? n + 1 : n;
+  return buffer;
 }
 
 }  // namespace quarry

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,7 +60,7 @@ class HtmlTextFilter {
     bool endedByBlank;
   };
 
-  // Builds text_ from page. REQUIRES: page holds no NUL byte.
+  // Builds the text from page. REQUIRES: page holds no NUL byte.
   void Filter(std::string_view page);
 
   // Reads the rest of a tag whose '<' was just taken, through its '>'. Returns the tag from '<'
@@ -78,7 +79,8 @@ class HtmlTextFilter {
   // (advanced past them, at most 24 bytes in all).
   static void AppendEntity(const EntityName& name, char*& out);
 
-  std::string text_;
+  std::unique_ptr<char[]> text_;  // textSize_ bytes of text, not NUL-terminated
+  std::size_t textSize_ = 0;
   std::size_t readPosition_ = 0;
 };
 

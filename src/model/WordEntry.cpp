@@ -11,11 +11,16 @@ namespace {
 // entry keeps a hash set, so that no order of numbers makes adding them quadratic.
 constexpr std::size_t kSearchLimit = 32;
 
+// Room for this many numbers costs the allocator no more than room for one.
+constexpr std::size_t kFirstCapacity = 6;
+
 }  // namespace
 
 WordEntry::WordEntry(std::string_view text, std::int32_t firstPage)
-    : text_(text), pages_{firstPage}, maxPage_(firstPage) {
+    : text_(text), maxPage_(firstPage) {
   LowerAsciiInPlace(text_);
+  pages_.reserve(kFirstCapacity);
+  pages_.push_back(firstPage);
 }
 
 void WordEntry::AddPage(std::int32_t page) {
@@ -25,7 +30,7 @@ void WordEntry::AddPage(std::int32_t page) {
     if (pageSet_) pageSet_->insert(page);
     return;
   }
-  if (page == pages_.back()) return;
+  if (page == maxPage_ || page == pages_.back()) return;
   if (!pageSet_) {
     if (pages_.size() <= kSearchLimit) {
       if (std::find(pages_.rbegin(), pages_.rend(), page) == pages_.rend()) pages_.push_back(page);

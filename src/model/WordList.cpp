@@ -1,11 +1,11 @@
 #include "model/WordList.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <iterator>
-#include <set>
 #include <string>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -16,44 +16,123 @@
 // Two ways to hold the entries.
 //
 // Regular: the list is in strictly descending order of the texts with no repeats, which is what
-// AddWord always makes and what a load of a saved index gives. Then the list order is the order
-// of a sorted set, the walk is a walk of that set, a new entry's place is where the set puts it
-// (in front of the first smaller text), and a hash set finds an entry by its text.
+// AddWord always makes and what a load of a saved index gives. The list order is then simply the
+// sorted order, so it need not be kept up at every word: new entries wait, unsorted, until
+// something needs the order (a walk, an Append, a removal), and are then sorted and merged in
+// all at once. A hash index finds an entry by its text. Removed entries leave a hole in the
+// sorted vector that the next walk closes.
 //
 // Irregular: an Append broke the order or repeated a text. The entries then sit in a vector in
 // list order and every operation works through it from the head, exactly as the list rules read.
 // Only a foreign or damaged word file leads here; Clear makes the list regular again.
+//
+// Any change to the entries ends a walk that is under way.
 
 namespace quarry {
 namespace {
 
-struct DescendingText {
-  using is_transparent = void;
-  static std::string_view Text(const std::unique_ptr<WordEntry>& e) { return e->GetText(); }
-  static std::string_view Text(std::string_view s) { return s; }
-  // std::string_view compares bytes as unsigned values, a prefix before the longer text.
-  template <typename A, typename B>
-  bool operator()(const A& a, const B& b) const {
-    return Text(a) > Text(b);
+// The first eight bytes of a text as one big-endian number, missing bytes as zero: comparing two
+// of these orders texts as their bytes do, except that a tie needs the whole texts.
+std::uint64_t LeadingBytes(std::string_view text) {
+  std::uint64_t key = 0;
+  for (std::size_t i = 0; i < 8; ++i) {
+    key = (key << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0u);
   }
+  return key;
+}
+
+// An entry of the sorted vector, with its text's leading bytes beside it so that most
+// comparisons need no visit to the entry. A removed entry leaves a hole: a null entry.
+struct OrderedEntry {
+  std::uint64_t leadingBytes;
+  std::unique_ptr<WordEntry> entry;
 };
 
-// Not noexcept on purpose: the standard library then keeps each element's hash beside it instead
-// of hashing the text again while it walks a bucket.
-struct TextHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
-  std::size_t operator()(const WordEntry* e) const { return (*this)(e->GetText()); }
-};
+// Descending order of the texts, bytes compared as unsigned values, a longer text before its
+// own prefix (std::string_view compares that way). REQUIRES: no holes.
+bool Precedes(const OrderedEntry& a, const OrderedEntry& b) {
+  if (a.leadingBytes != b.leadingBytes) return a.leadingBytes > b.leadingBytes;
+  return std::string_view(a.entry->GetText()) > std::string_view(b.entry->GetText());
+}
 
-struct TextEqual {
-  using is_transparent = void;
-  static std::string_view Text(const WordEntry* e) { return e->GetText(); }
-  static std::string_view Text(std::string_view s) { return s; }
-  template <typename A, typename B>
-  bool operator()(const A& a, const B& b) const {
-    return Text(a) == Text(b);
+// Finds entries by their text: open addressing with linear probing over a power-of-two table
+// that is at most half full. Each slot keeps its text's hash, so a probe touches an entry only
+// when the hashes agree; a look-up of a known word costs one slot and one entry.
+class TextIndex {
+ public:
+  TextIndex() = default;
+  TextIndex(const TextIndex&) = delete;
+  TextIndex& operator=(const TextIndex&) = delete;
+
+  static std::uint64_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+  WordEntry* Find(std::string_view text, std::uint64_t hash) const {
+    if (slots_.empty()) return nullptr;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      const Slot& slot = slots_[i];
+      if (slot.entry == nullptr) return nullptr;
+      if (slot.hash == hash && slot.entry->GetText() == text) return slot.entry;
+    }
   }
+
+  // REQUIRES: no entry in the index has the same text. Changes nothing if it throws.
+  void Insert(WordEntry* entry, std::uint64_t hash) {
+    if ((count_ + 1) * 2 > slots_.size()) Grow();
+    Place(Slot{hash, entry});
+    ++count_;
+  }
+
+  // Removes the entry with this text, if there is one, and closes the gap it leaves.
+  void Erase(std::string_view text, std::uint64_t hash) {
+    if (slots_.empty()) return;
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t hole = hash & mask;
+    for (;; hole = (hole + 1) & mask) {
+      const Slot& slot = slots_[hole];
+      if (slot.entry == nullptr) return;
+      if (slot.hash == hash && slot.entry->GetText() == text) break;
+    }
+    // Shift back every later slot of the run that may move into the hole.
+    for (std::size_t j = (hole + 1) & mask; slots_[j].entry != nullptr; j = (j + 1) & mask) {
+      const std::size_t home = slots_[j].hash & mask;
+      const bool staysPut = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+      if (staysPut) continue;
+      slots_[hole] = slots_[j];
+      hole = j;
+    }
+    slots_[hole] = Slot{};
+    --count_;
+  }
+
+  void Clear() {
+    std::vector<Slot>().swap(slots_);
+    count_ = 0;
+  }
+
+ private:
+  struct Slot {
+    std::uint64_t hash = 0;
+    WordEntry* entry = nullptr;  // nullptr: the slot is free
+  };
+
+  void Place(Slot s) {
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = s.hash & mask;
+    while (slots_[i].entry != nullptr) i = (i + 1) & mask;
+    slots_[i] = s;
+  }
+
+  void Grow() {
+    std::vector<Slot> old(slots_.empty() ? std::size_t{1024} : slots_.size() * 2);
+    old.swap(slots_);
+    for (const Slot& s : old) {
+      if (s.entry != nullptr) Place(s);
+    }
+  }
+
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
 };
 
 // A text with A-Z folded to a-z; on the stack when it fits a word buffer.
@@ -82,25 +161,25 @@ class FoldedText {
 }  // namespace
 
 struct WordList::Impl {
-  using Ordered = std::set<std::unique_ptr<WordEntry>, DescendingText>;
-
   bool irregular = false;
-  Ordered ordered;                                             // regular: the list itself
-  std::unordered_set<WordEntry*, TextHash, TextEqual> byText;  // regular: the same entries
-  std::vector<std::unique_ptr<WordEntry>> sequence;            // irregular: the list itself
+  // Regular: the list is sorted followed by pending in their merged order.
+  std::vector<OrderedEntry> sorted;  // descending, with holes where entries were removed
+  std::size_t holes = 0;
+  std::vector<OrderedEntry> pending;  // new entries not yet in order
+  TextIndex byText;                   // every entry of sorted and pending
+  // Irregular: the list itself.
+  std::vector<std::unique_ptr<WordEntry>> sequence;
 
-  // The walk: the entry to return next, none when walking is false.
+  // The walk: the position of the entry to return next; none when walking is false.
   bool walking = false;
-  Ordered::iterator walkNext;  // regular
-  std::size_t walkIndex = 0;   // irregular
+  std::size_t walkIndex = 0;
 
-  std::size_t Size() const { return irregular ? sequence.size() : ordered.size(); }
+  std::size_t Size() const {
+    return irregular ? sequence.size() : sorted.size() - holes + pending.size();
+  }
 
   WordEntry* Find(std::string_view folded) {
-    if (!irregular) {
-      const auto it = byText.find(folded);
-      return it == byText.end() ? nullptr : *it;
-    }
+    if (!irregular) return byText.Find(folded, TextIndex::Hash(folded));
     for (const auto& e : sequence) {
       if (e->GetText() == folded) return e.get();
     }
@@ -110,48 +189,70 @@ struct WordList::Impl {
   // Puts a new entry in front of the first entry from the head whose text is smaller, or at the
   // tail. REQUIRES: no entry has the same text.
   void Insert(std::unique_ptr<WordEntry> entry) {
+    walking = false;
     if (!irregular) {
-      WordEntry* raw = entry.get();
-      ordered.insert(std::move(entry));
-      byText.insert(raw);
+      const std::string_view text = entry->GetText();
+      const std::uint64_t hash = TextIndex::Hash(text);
+      pending.push_back(OrderedEntry{LeadingBytes(text), std::move(entry)});
+      try {
+        byText.Insert(pending.back().entry.get(), hash);
+      } catch (...) {  // out of memory: keep the two in step, then let it pass
+        pending.pop_back();
+        throw;
+      }
       return;
     }
     const std::string_view text = entry->GetText();
     std::size_t at = 0;
     while (at < sequence.size() && !(text > std::string_view(sequence[at]->GetText()))) ++at;
     sequence.insert(sequence.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
-    if (walking && at <= walkIndex) ++walkIndex;
   }
 
   // Removes the first entry from the head whose text is folded. Returns whether there was one.
   bool Remove(std::string_view folded) {
     if (!irregular) {
-      const auto found = byText.find(folded);
-      if (found == byText.end()) return false;
-      byText.erase(found);
-      const auto it = ordered.find(folded);
-      if (walking && it == walkNext) Advance();
-      ordered.erase(it);
+      const std::uint64_t hash = TextIndex::Hash(folded);
+      WordEntry* e = byText.Find(folded, hash);
+      if (e == nullptr) return false;
+      walking = false;
+      MergePending();
+      // Entries with the same leading bytes stand together; the one to remove is among them.
+      const std::uint64_t leading = LeadingBytes(folded);
+      auto at = std::partition_point(
+          sorted.begin(), sorted.end(),
+          [leading](const OrderedEntry& o) { return o.leadingBytes > leading; });
+      while (at != sorted.end() && at->entry.get() != e) ++at;
+      if (at == sorted.end()) return false;  // cannot happen: the index and the order agree
+      byText.Erase(folded, hash);
+      at->entry.reset();
+      ++holes;
+      if (holes > sorted.size() / 2) CloseHoles();
       return true;
     }
     for (std::size_t at = 0; at < sequence.size(); ++at) {
       if (sequence[at]->GetText() != folded) continue;
+      walking = false;
       sequence.erase(sequence.begin() + static_cast<std::ptrdiff_t>(at));
-      if (walking) {
-        if (at < walkIndex) --walkIndex;
-        if (walkIndex >= sequence.size()) walking = false;
-      }
       return true;
     }
     return false;
   }
 
   void Append(std::unique_ptr<WordEntry> entry) {
+    walking = false;
     if (!irregular) {
-      if (ordered.empty() || entry->GetText() < (*ordered.rbegin())->GetText()) {
-        WordEntry* raw = entry.get();
-        ordered.emplace_hint(ordered.end(), std::move(entry));
-        byText.insert(raw);
+      MergePending();
+      CloseHoles();
+      const std::string_view text = entry->GetText();
+      if (sorted.empty() || text < sorted.back().entry->GetText()) {
+        const std::uint64_t hash = TextIndex::Hash(text);
+        sorted.push_back(OrderedEntry{LeadingBytes(text), std::move(entry)});
+        try {
+          byText.Insert(sorted.back().entry.get(), hash);
+        } catch (...) {  // out of memory: keep the two in step, then let it pass
+          sorted.pop_back();
+          throw;
+        }
         return;
       }
       MakeIrregular();
@@ -159,50 +260,62 @@ struct WordList::Impl {
     sequence.push_back(std::move(entry));
   }
 
-  // Moves the entries, in list order, from the sorted set to the vector; the walk keeps its place.
+  // Sorts the new entries and merges them into the sorted vector.
+  void MergePending() {
+    if (pending.empty()) return;
+    CloseHoles();
+    std::sort(pending.begin(), pending.end(), Precedes);
+    const auto middle = static_cast<std::ptrdiff_t>(sorted.size());
+    sorted.insert(sorted.end(), std::make_move_iterator(pending.begin()),
+                  std::make_move_iterator(pending.end()));
+    std::vector<OrderedEntry>().swap(pending);
+    std::inplace_merge(sorted.begin(), sorted.begin() + middle, sorted.end(), Precedes);
+  }
+
+  void CloseHoles() {
+    if (holes == 0) return;
+    std::erase_if(sorted, [](const OrderedEntry& o) { return o.entry == nullptr; });
+    holes = 0;
+  }
+
+  // Moves the entries, in list order, to the vector of the irregular list.
   void MakeIrregular() {
-    if (walking) walkIndex = static_cast<std::size_t>(std::distance(ordered.begin(), walkNext));
-    sequence.reserve(ordered.size() + 1);
-    while (!ordered.empty())
-      sequence.push_back(std::move(ordered.extract(ordered.begin()).value()));
-    decltype(byText)().swap(byText);
+    MergePending();
+    CloseHoles();
+    sequence.reserve(sorted.size() + 1);
+    for (OrderedEntry& o : sorted) sequence.push_back(std::move(o.entry));
+    std::vector<OrderedEntry>().swap(sorted);
+    byText.Clear();
     irregular = true;
   }
 
   void Clear() {
     walking = false;
-    byText.clear();
-    ordered.clear();
-    decltype(byText)().swap(byText);
+    byText.Clear();
+    std::vector<OrderedEntry>().swap(sorted);
+    std::vector<OrderedEntry>().swap(pending);
+    holes = 0;
     decltype(sequence)().swap(sequence);
     irregular = false;
   }
 
   WordEntry* First() {
-    walking = Size() > 0;
-    if (!walking) return nullptr;
-    if (irregular) {
-      walkIndex = 0;
-    } else {
-      walkNext = ordered.begin();
+    if (!irregular) {
+      MergePending();
+      CloseHoles();
     }
+    walking = Size() > 0;
+    walkIndex = 0;
     return Next();
   }
 
   // Returns the entry at the walk position and moves past it; the walk ends after the last.
   WordEntry* Next() {
     if (!walking) return nullptr;
-    WordEntry* e = irregular ? sequence[walkIndex].get() : walkNext->get();
-    Advance();
+    const std::size_t size = irregular ? sequence.size() : sorted.size();
+    WordEntry* e = irregular ? sequence[walkIndex].get() : sorted[walkIndex].entry.get();
+    walking = ++walkIndex < size;
     return e;
-  }
-
-  void Advance() {
-    if (irregular) {
-      walking = ++walkIndex < sequence.size();
-    } else {
-      walking = ++walkNext != ordered.end();
-    }
   }
 };
 

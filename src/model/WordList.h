@@ -39,9 +39,8 @@ class WordList {
   // Starts the list's one walk at the head: the first entry, or nullptr when the list is empty.
   WordEntry* GetFirst();
   // Continues the walk: the next entry, or nullptr at the end (and on every later call until
-  // GetFirst). Changing the list during a walk is safe: the walk goes on at the entry that
-  // followed the one returned last (at the one after it if that entry was removed), so entries
-  // put in front of that position are not reached; Clear ends the walk.
+  // GetFirst). A change to the entries (AddWord making a new entry, a removal, Append, Clear)
+  // ends the walk, so a walk never returns a stale or destroyed entry.
   WordEntry* GetNext();
 
   // Destroys every entry; the list is empty and a new ordering starts from scratch.

@@ -295,6 +295,34 @@ TEST_F(QuarryCliTest, OddPathsKeepTheirBytes) {
                            "2\todd dir/\xff\xfe latin.html\tt" + '\0');
 }
 
+TEST_F(QuarryCliTest, OddPagesNeverStopTheRun) {
+  fs::create_directory(Path("odd"));
+  std::string binary;
+  std::uint32_t state = 12345;
+  for (int i = 0; i < (1 << 20); ++i) {
+    state = state * 1103515245u + 12345u;
+    binary += static_cast<char>(state >> 24);
+  }
+  WriteFile(Path("odd/binary.html"), "<html>" + binary);
+  WriteFile(Path("odd/nul.html"), std::string(4096, '\0'));
+  WriteFile(Path("odd/utf16.html"), std::string("\xff\xfe<\0h\0t\0m\0l\0>\0", 14));
+  WriteFile(Path("odd/open-tag.html"), "<html><title>open");
+  WriteFile(Path("odd/open-entity.html"), "<html><p>words &amp");
+  WriteFile(Path("odd/open-comment.html"), "<html><!-- never closed <p>hidden");
+  WriteFile(Path("odd/open-script.html"), "<html><script> never closed");
+  WriteFile(Path("odd/long-line.html"), "<html><title>Long</title>" + std::string(1 << 20, 'w'));
+
+  const Result result = Run({"index", "odd"});
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_NE(result.out.find("Indexed 6 pages, dropped 2 (not HTML), skipped 0"), std::string::npos)
+      << result.out;
+  const Result pages = Run({"pages"});
+  EXPECT_NE(pages.out.find("\todd/open-tag.html\topen\n"), std::string::npos) << pages.out;
+  EXPECT_NE(pages.out.find("\todd/long-line.html\tlong\n"), std::string::npos) << pages.out;
+  const Result words = Run({"search", "words"});
+  EXPECT_NE(words.out.find("odd/open-entity.html"), std::string::npos) << words.out;
+}
+
 TEST_F(QuarryCliTest, UnreadableFoldersAndReadOnlyDatabases) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run quarry-cli as another user";
   CopySite();

@@ -136,6 +136,15 @@ TEST_F(IndexDatabaseTest, SaveReplacesALargerIndexWholly) {
   EXPECT_EQ(dir_.Size(kWordFileName), 32u + 4 + 5 + 4 + 4);
 }
 
+TEST_F(IndexDatabaseTest, SaveKeepsTheFilesPermissions) {
+  IndexDatabase db(dir_.Path());
+  db.Open();
+  std::filesystem::permissions(dir_.PathOf(kPageFileName), std::filesystem::perms(0640));
+  SaveFilled(db);
+  EXPECT_EQ(std::filesystem::status(dir_.PathOf(kPageFileName)).permissions(),
+            std::filesystem::perms(0640));
+}
+
 TEST_F(IndexDatabaseTest, OpenExistingDatabaseGivesZero) {
   {
     IndexDatabase db(dir_.Path());

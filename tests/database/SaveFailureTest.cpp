@@ -1,5 +1,6 @@
 // A Save that fails or is killed part-way never loses the index: afterwards the database opens
 // and loads as exactly the previous index or exactly the new one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "TestDirectory.h"
+#include "database/DatabaseFile.h"
 #include "database/FaultInjection.h"
 #include "database/FileError.h"
 #include "database/FileHeader.h"
@@ -265,6 +267,38 @@ TEST_F(KilledSaveTest, KilledAfterVaryingDelays) {
     const std::string loaded = KilledSave(0, delay);
     EXPECT_TRUE(loaded == oldText_ || loaded == newText_);
   }
+}
+
+TEST(HeldDatabaseTest, NoOtherOpenerGetsAFileWhileSavesReplaceThem) {
+  // The other process tries again and again to take the word file while this one saves: it must
+  // never get it, not even the file a rename has just put aside.
+  TestDirectory dir;
+  IndexDatabase db(dir.Path());
+  db.Open();
+  Lists lists;
+  Build(lists, 6, 2000, 3);
+  int done[2];
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(done[1]);
+    fcntl(done[0], F_SETFL, O_NONBLOCK);
+    int taken = 0;
+    char byte;
+    while (read(done[0], &byte, 1) < 0) {
+      DatabaseFile file;
+      if (file.Open(dir.Path(), kWordFileName)) ++taken;
+    }
+    _exit(taken == 0 ? 0 : 1);
+  }
+  close(done[0]);
+  for (int i = 0; i < 200; ++i) db.Save(lists.words, lists.pages, lists.titles);
+  ASSERT_EQ(write(done[1], "d", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  close(done[1]);
 }
 
 TEST(LeftoverFilesTest, TemporaryFilesWithoutRecordAreRemoved) {

@@ -54,7 +54,8 @@ TEST(PageScannerTest, HtmlTestLooksForTheLettersInOnePiece) {
   // The same letters a little further on lie wholly in the second piece.
   EXPECT_TRUE(PageScanner::IsHtmlPage(std::string(511, 'x') + "<HTML>"));
   // A line break ends a piece early, so the next piece starts after it.
-  EXPECT_TRUE(PageScanner::IsHtmlPage("x\n" + std::string(507, 'x') + "<HTML>"));
+  EXPECT_FALSE(PageScanner::IsHtmlPage(std::string(507, 'x') + "<HTML>"));
+  EXPECT_TRUE(PageScanner::IsHtmlPage("x\n" + std::string(505, 'x') + "<HTML>"));
   EXPECT_FALSE(PageScanner::IsHtmlPage("<ht\nml>"));
   // A straddling occurrence does not hide a later one.
   EXPECT_TRUE(PageScanner::IsHtmlPage(std::string(509, 'x') + "html\nhtml"));
@@ -95,8 +96,7 @@ TEST(PageScannerTest, RegistersTitlesAndPathsInStepFromZero) {
             Outcome::kIndexed);
   EXPECT_EQ(lists.scanner.ScanContents("no markup here", "b.html"), Outcome::kNotHtml);
   EXPECT_EQ(lists.scanner.ScanContents("", "c.html"), Outcome::kNotHtml);
-  EXPECT_EQ(lists.scanner.ScanContents("<html><h2>Untitled</h2>two", "d.html"),
-            Outcome::kIndexed);
+  EXPECT_EQ(lists.scanner.ScanContents("<html><h2>Untitled</h2>two", "d.html"), Outcome::kIndexed);
 
   ASSERT_EQ(lists.pages.Size(), 2u);
   ASSERT_EQ(lists.titles.Size(), 2u);
@@ -133,7 +133,7 @@ TEST(PageScannerTest, PagesThatCannotBeOpenedChangeNothing) {
   fs::create_directory(dir.Path() + "/folder.html");
 
   Lists lists;
-  for (const std::string path :
+  for (const std::string& path :
        {dir.Path() + "/missing.html", fifo, dir.Path() + "/folder.html"}) {
     EXPECT_EQ(lists.scanner.ScanFile(path), PageScanner::Outcome::kCannotOpen) << path;
     EXPECT_FALSE(lists.scanner.OpenError().empty()) << path;
@@ -145,8 +145,8 @@ TEST(PageScannerTest, PagesThatCannotBeOpenedChangeNothing) {
 
 TEST(PageScannerTest, ReadsCrLfPagesAsLines) {
   TempDir dir;
-  const std::string path =
-      dir.File("crlf.htm", "<HTML>\r\n<TITLE>Runs on\r\nnext</TITLE>\r\n<P>First\r\nsecond</P>\r\n");
+  const std::string path = dir.File(
+      "crlf.htm", "<HTML>\r\n<TITLE>Runs on\r\nnext</TITLE>\r\n<P>First\r\nsecond</P>\r\n");
   Lists lists;
   ASSERT_EQ(lists.scanner.ScanFile(path), PageScanner::Outcome::kIndexed);
   EXPECT_EQ(lists.titles.At(0), "runs on");
@@ -176,9 +176,9 @@ TEST(PageScannerTest, ScanPageSetsTheKeepFlag) {
   EXPECT_EQ(database.ScanPage(lists.words, lists.pages, lists.titles, text, keep), 0);
   EXPECT_FALSE(keep);
   keep = false;
-  EXPECT_EQ(database.ScanPage(lists.words, lists.pages, lists.titles, dir.Path() + "/none.html",
-                              keep),
-            0);
+  EXPECT_EQ(
+      database.ScanPage(lists.words, lists.pages, lists.titles, dir.Path() + "/none.html", keep),
+      0);
   EXPECT_TRUE(keep);
   EXPECT_EQ(lists.pages.Size(), 1u);
   EXPECT_EQ(lists.titles.Size(), 1u);
