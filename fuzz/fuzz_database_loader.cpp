@@ -138,6 +138,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckSavedLength(scratch.title);
   }
 
+  // A Save that succeeded leaves nothing beside the three files.
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(scratch.dir))
+    names.insert(entry.path().filename());
+  FUZZ_CHECK((names == std::set<std::string>{kWordFileName, kPageFileName, kTitleFileName}));
+
   IndexDatabase again(scratch.dir);
   FUZZ_CHECK(again.Open() == 0);
   Lists reloaded;
