@@ -1,0 +1,107 @@
+// Small helpers shared by the fuzz targets: checks that stop the run, a scratch directory, files,
+// and plain restatements of the byte rules the targets compare the real code against.
+#pragma once
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+// Stops the run with a message when cond is false; libFuzzer then saves the input as a crash.
+// Unlike assert, it stays on in every build type.
+#define FUZZ_CHECK(cond)                                                            \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
+      std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      std::abort();                                                                 \
+    }                                                                               \
+  } while (false)
+
+namespace quarry::fuzz {
+
+// A fresh directory for this process's files, on tmpfs when there is one (Save flushes to stable
+// storage, which is slow on a disk), removed when the process exits normally.
+inline std::string MakeScratchDir(const char* tag) {
+  const char* base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : nullptr;
+  if (base == nullptr) base = std::getenv("TMPDIR") != nullptr ? std::getenv("TMPDIR") : "/tmp";
+  std::string pattern = std::string(base) + "/quarry-" + tag + "-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    std::abort();
+  }
+  static std::string* toRemove = nullptr;  // one scratch directory per process
+  toRemove = new std::string(pattern);
+  std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(*toRemove, ignored);
+  });
+  return pattern;
+}
+
+inline void WriteFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  FUZZ_CHECK(out.good());
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The bytes a page file hands out: every CR LF pair becomes LF, every NUL a blank.
+inline std::string AsPageFileReads(std::string_view raw) {
+  std::string out;
+  out.reserve(raw.size());
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const char c = raw[i];
+    if (c == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    out.push_back(c == '\0' ? ' ' : c);
+  }
+  return out;
+}
+
+// The pieces of a page: up to and including the next LF, at most 511 bytes each.
+template <typename Visit>
+void ForEachPiece(std::string_view text, Visit visit) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find('\n', pos);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    if (end - pos > 511) end = pos + 511;
+    if (!visit(text.substr(pos, end - pos))) return;
+    pos = end;
+  }
+}
+
+inline std::string AsciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+// A blank byte at a word's ends: not NUL, and below 0x21 when read as a signed 8-bit number.
+inline bool IsBlankByte(char c) { return c != '\0' && static_cast<signed char>(c) < 33; }
+
+// The word trimming rules, restated step by step, on a word of at most 511 bytes.
+inline std::string ReferenceTrim(std::string_view word) {
+  std::string w(word.substr(0, word.find('\0')));
+  while (w.size() > 1 && IsBlankByte(w.back())) w.pop_back();
+  std::size_t s = 0;
+  while (s < w.size() && IsBlankByte(w[s])) ++s;
+  if (s < w.size() && (w[s] == '(' || w[s] == '[' || w[s] == '{')) ++s;
+  std::string r = w.substr(s);
+  while (!r.empty() && std::string_view(")*,.:;]}").find(r.back()) != std::string_view::npos)
+    r.pop_back();
+  if (r.size() == 1) r.clear();
+  return r;
+}
+
+}  // namespace quarry::fuzz

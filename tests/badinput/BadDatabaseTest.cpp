@@ -1,0 +1,237 @@
+// Databases quarry-cli cannot use as they are: a directory that is a file, a read-only one, and
+// database files that are truncated or hold random bytes. Each gets a clear message or reads as
+// far as it can, nothing crashes, and no file is changed by a command that fails or only reads.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "BadInputSupport.h"
+
+namespace quarry::badinput {
+namespace {
+
+#ifdef QUARRY_CLI
+
+constexpr std::array<const char*, 3> kFiles = {"qrywDb.dat", "qryfDb.dat", "qryiDb.dat"};
+
+class BadDatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(db_);
+    std::filesystem::create_directory(site_);
+    WriteFile(site_ + "/a.html", "<html><title>First</title>alpha beta gamma</html>");
+    WriteFile(site_ + "/b.html", "<html><title>Second</title>beta delta</html>");
+  }
+
+  RunResult Cli(std::vector<std::string> args, std::vector<std::string> prefix = {}) {
+    args.insert(args.begin(), QUARRY_CLI);
+    args.insert(args.begin(), prefix.begin(), prefix.end());
+    RunResult r = RunProgram(args, dir_.Path());
+    EXPECT_FALSE(r.timedOut) << "quarry-cli did not finish";
+    EXPECT_EQ(r.signal, 0) << r.err;
+    return r;
+  }
+
+  RunResult Build(std::vector<std::string> prefix = {}) {
+    return Cli({"index", "--db", db_, "--no-progress", site_}, prefix);
+  }
+
+  std::array<std::string, 3> Files() {
+    return {ReadFile(db_ + "/" + kFiles[0]), ReadFile(db_ + "/" + kFiles[1]),
+            ReadFile(db_ + "/" + kFiles[2])};
+  }
+
+  ScratchDir dir_;
+  std::string db_ = dir_ / "db";
+  std::string site_ = dir_ / "site";
+};
+
+TEST_F(BadDatabaseTest, DirectoryThatIsAFileIsAUsageError) {
+  WriteFile(dir_ / "file", "not a directory");
+  for (const char* command : {"index", "info", "pages", "words"}) {
+    std::vector<std::string> args = {command, "--db", dir_ / "file"};
+    if (std::string(command) == "index") args.push_back(site_);
+    const RunResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, 2) << command;
+    EXPECT_NE(r.err.find("--db"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadFile(dir_ / "file"), "not a directory");
+}
+
+TEST_F(BadDatabaseTest, MissingDatabaseIsReportedNotCreatedByReadingCommands) {
+  for (const char* command : {"info", "pages", "words"}) {
+    const RunResult r = Cli({command, "--db", db_});
+    EXPECT_EQ(r.exitCode, 1) << command;
+    EXPECT_NE(r.err.find("No index here"), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(db_));
+}
+
+// Runs the rest of the command line in a private mount namespace in which db is mounted
+// read-only, or returns an empty prefix when this process may not do that.
+std::vector<std::string> ReadOnlyMountPrefix(const std::string& db, const std::string& cwd) {
+  const std::vector<std::string> prefix = {"/usr/bin/unshare",
+                                           "-m",
+                                           "--propagation",
+                                           "private",
+                                           "/bin/sh",
+                                           "-c",
+                                           "mount --bind -o ro \"$0\" \"$0\" && exec \"$@\"",
+                                           db};
+  std::vector<std::string> probe = prefix;
+  probe.push_back("/bin/true");
+  if (!std::filesystem::exists(prefix[0]) || RunProgram(probe, cwd, 30).exitCode != 0) return {};
+  return prefix;
+}
+
+TEST_F(BadDatabaseTest, ReadOnlyDatabaseIsRefusedAndLeftAsItWas) {
+  ASSERT_EQ(Build().exitCode, 0);
+  const auto before = Files();
+  const std::vector<std::string> readOnly = ReadOnlyMountPrefix(db_, dir_.Path());
+  if (readOnly.empty()) GTEST_SKIP() << "cannot mount a read-only directory here (needs root)";
+
+  WriteFile(site_ + "/c.html", "<html>more");
+  const RunResult index = Build(readOnly);
+  EXPECT_EQ(index.exitCode, 1);
+  EXPECT_NE(index.err.find("Error opening database.  Make sure it is not being used and that it "
+                           "has write access."),
+            std::string::npos)
+      << index.err;
+  EXPECT_NE(index.err.find("Read-only file system"), std::string::npos) << index.err;
+
+  // The database is opened for writing even to read it, so reading commands say the same.
+  const RunResult info = Cli({"info", "--db", db_}, readOnly);
+  EXPECT_EQ(info.exitCode, 1);
+  EXPECT_NE(info.err.find("Error opening database."), std::string::npos) << info.err;
+  EXPECT_EQ(Files(), before);
+}
+
+// Runs the rest of the command line as the user nobody, when this process is root and may.
+std::vector<std::string> AsNobodyPrefix(const std::string& cwd) {
+  const std::vector<std::string> prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                           "--clear-groups"};
+  std::vector<std::string> probe = prefix;
+  probe.push_back("/bin/true");
+  if (geteuid() != 0 || !std::filesystem::exists(prefix[0]) ||
+      RunProgram(probe, cwd, 30).exitCode != 0)
+    return {};
+  return prefix;
+}
+
+TEST_F(BadDatabaseTest, SaveIntoDirectoryThatCannotTakeNewFilesKeepsTheOldIndex) {
+  ASSERT_EQ(Build().exitCode, 0);
+  const auto before = Files();
+  const std::vector<std::string> nobody = AsNobodyPrefix(dir_.Path());
+  if (nobody.empty()) GTEST_SKIP() << "cannot run as another user here (needs root and setpriv)";
+
+  // nobody may open and lock the three files, read the site and write its output, but may not
+  // create a file in the database directory.
+  namespace fs = std::filesystem;
+  fs::permissions(dir_.Path(), fs::perms::all, fs::perm_options::add);
+  fs::permissions(site_, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
+  for (const char* name : kFiles)
+    fs::permissions(db_ + "/" + name, fs::perms::others_read | fs::perms::others_write,
+                    fs::perm_options::add);
+  fs::permissions(db_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                           fs::perms::others_read | fs::perms::others_exec);
+  std::vector<std::string> help = nobody;
+  help.insert(help.end(), {QUARRY_CLI, "--help"});
+  if (RunProgram(help, dir_.Path()).exitCode != 0)
+    GTEST_SKIP() << "nobody cannot run " << QUARRY_CLI;
+
+  WriteFile(site_ + "/c.html", "<html>more");
+  fs::permissions(site_ + "/c.html", fs::perms::others_read, fs::perm_options::add);
+  const RunResult r = Build(nobody);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+  EXPECT_EQ(Files(), before);
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(db_)) names.insert(entry.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{kFiles.begin(), kFiles.end()}));
+}
+
+// Damages the built database in one way, then runs every reading command and a new build.
+class DamagedDatabaseTest : public BadDatabaseTest,
+                            public ::testing::WithParamInterface<const char*> {
+ protected:
+  void Damage(const std::string& how) {
+    std::mt19937 random(11);
+    const auto noise = [&random](std::size_t n) {
+      std::string s(n, '\0');
+      for (char& c : s) c = static_cast<char>(random());
+      return s;
+    };
+    const auto path = [this](int i) { return db_ + "/" + kFiles[static_cast<std::size_t>(i)]; };
+    const auto cut = [&](int i, std::size_t n) {
+      std::filesystem::resize_file(
+          path(i), std::min<std::uintmax_t>(n, std::filesystem::file_size(path(i))));
+    };
+    if (how == "word-file-cut-in-a-record") cut(0, 45);
+    if (how == "page-file-cut-in-its-header") cut(1, 10);
+    if (how == "title-file-cut-in-a-string") cut(2, 36);
+    if (how == "headers-only-kept") {
+      for (int i = 0; i < 3; ++i) cut(i, 32);
+    }
+    if (how == "random-bytes-same-sizes") {
+      for (int i = 0; i < 3; ++i) WriteFile(path(i), noise(std::filesystem::file_size(path(i))));
+    }
+    if (how == "random-bytes-any-sizes") {
+      WriteFile(path(0), noise(7));
+      WriteFile(path(1), noise(3000));
+      WriteFile(path(2), noise(100));
+    }
+    if (how == "random-after-headers") {
+      for (int i = 0; i < 3; ++i) {
+        const std::string header = ReadFile(path(i)).substr(0, 32);
+        WriteFile(path(i), header + noise(200));
+      }
+    }
+  }
+};
+
+TEST_P(DamagedDatabaseTest, ReadsWithoutHarmAndBuildsAnew) {
+  ASSERT_EQ(Build().exitCode, 0);
+  Damage(GetParam());
+  const auto damaged = Files();
+
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"info"}, {"pages"}, {"words"}, {"search", "beta"}}) {
+    std::vector<std::string> full = args;
+    full.insert(full.end(), {"--db", db_});
+    const RunResult r = Cli(full);
+    EXPECT_TRUE(r.exitCode == 0 || (r.exitCode == 1 && !r.err.empty())) << args[0] << ": " << r.err;
+    EXPECT_EQ(Files(), damaged) << args[0] << " changed the files";
+  }
+
+  // A new build replaces the damaged index with a sound one.
+  const RunResult build = Build();
+  EXPECT_EQ(build.exitCode, 0) << build.err;
+  EXPECT_NE(build.out.find("Words: 5\nPages: 2\n"), std::string::npos) << build.out;
+  const RunResult pages = Cli({"pages", "--db", db_});
+  EXPECT_EQ(pages.out, "0\t" + site_ + "/a.html\tfirst\n1\t" + site_ + "/b.html\tsecond\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, DamagedDatabaseTest,
+                         ::testing::Values("word-file-cut-in-a-record",
+                                           "page-file-cut-in-its-header",
+                                           "title-file-cut-in-a-string", "headers-only-kept",
+                                           "random-bytes-same-sizes", "random-bytes-any-sizes",
+                                           "random-after-headers"),
+                         [](const ::testing::TestParamInfo<const char*>& param) {
+                           std::string name = param.param;
+                           for (char& c : name)
+                             if (c == '-') c = '_';
+                           return name;
+                         });
+
+#endif  // QUARRY_CLI
+
+}  // namespace
+}  // namespace quarry::badinput
