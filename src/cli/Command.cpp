@@ -18,14 +18,23 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& d
 }
 
 bool Command::OpenExisting(IndexDatabase& database) const {
-  const std::string wordFile = DatabaseFile(databaseDirectory_, kWordFileName);
-  struct stat info {};
-  if (::stat(wordFile.c_str(), &info) != 0) {
-    PrintError("No index here: " + wordFile + " is missing. Build one with 'quarry-cli index'.");
-    return false;
+  // Open takes a word or page file that is missing or empty for a new database and writes fresh
+  // headers over both, which would make a reading command destroy the words stored there.
+  for (const char* name : {kWordFileName, kPageFileName}) {
+    const std::string file = DatabaseFile(databaseDirectory_, name);
+    struct stat info {};
+    if (::stat(file.c_str(), &info) != 0 || info.st_size == 0) {
+      PrintError("No index here: " + file +
+                 " is missing or empty. Build one with 'quarry-cli index'.");
+      return false;
+    }
   }
-  if (database.Open() != 0 && !database.IsOpen()) {
-    PrintError(OpenFailureText(database));
+  if (database.Open() != 0) {
+    // Opened as new only if a file was emptied meanwhile: leave it to 'index'.
+    const bool createdMeanwhile = database.IsOpen();
+    database.Close();
+    PrintError(createdMeanwhile ? "No index here: the index files are empty."
+                                : OpenFailureText(database));
     return false;
   }
   return true;

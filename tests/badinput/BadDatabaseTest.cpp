@@ -179,6 +179,8 @@ class DamagedDatabaseTest : public BadDatabaseTest,
     if (how == "headers-only-kept") {
       for (int i = 0; i < 3; ++i) cut(i, 32);
     }
+    if (how == "page-file-emptied") WriteFile(path(1), "");
+    if (how == "page-file-removed") std::filesystem::remove(path(1));
     if (how == "random-bytes-same-sizes") {
       for (int i = 0; i < 3; ++i) WriteFile(path(i), noise(std::filesystem::file_size(path(i))));
     }
@@ -222,6 +224,7 @@ INSTANTIATE_TEST_SUITE_P(Damage, DamagedDatabaseTest,
                          ::testing::Values("word-file-cut-in-a-record",
                                            "page-file-cut-in-its-header",
                                            "title-file-cut-in-a-string", "headers-only-kept",
+                                           "page-file-emptied", "page-file-removed",
                                            "random-bytes-same-sizes", "random-bytes-any-sizes",
                                            "random-after-headers"),
                          [](const ::testing::TestParamInfo<const char*>& param) {
