@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,12 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
+
+#include "model/TextList.h"
+#include "model/WordEntry.h"
+#include "model/WordList.h"
 
 // Stops the run with a message when cond is false; libFuzzer then saves the input as a crash.
 // Unlike assert, it stays on in every build type.
@@ -24,6 +31,22 @@
   } while (false)
 
 namespace quarry::fuzz {
+
+// A word list's entries in walk order, each text with its page numbers.
+using WordDump = std::vector<std::pair<std::string, std::vector<std::int32_t>>>;
+inline WordDump Dump(WordList& list) {
+  WordDump out;
+  for (WordEntry* e = list.GetFirst(); e != nullptr; e = list.GetNext())
+    out.emplace_back(e->GetText(), e->GetPages());
+  return out;
+}
+
+// A text list's entries in number order.
+inline std::vector<std::string> Dump(TextList& list) {
+  std::vector<std::string> out;
+  for (const std::string* s = list.GetFirst(); s != nullptr; s = list.GetNext()) out.push_back(*s);
+  return out;
+}
 
 // A fresh directory for this process's files, on tmpfs when there is one (Save flushes to stable
 // storage, which is slow on a disk), removed when the process exits normally.

@@ -28,21 +28,6 @@ struct Lists {
   TextList titles;
 };
 
-using WordDump = std::vector<std::pair<std::string, std::vector<std::int32_t>>>;
-
-WordDump Dump(WordList& list) {
-  WordDump out;
-  for (WordEntry* e = list.GetFirst(); e != nullptr; e = list.GetNext())
-    out.emplace_back(e->GetText(), e->GetPages());
-  return out;
-}
-
-std::vector<std::string> Dump(TextList& list) {
-  std::vector<std::string> out;
-  for (const std::string* s = list.GetFirst(); s != nullptr; s = list.GetNext()) out.push_back(*s);
-  return out;
-}
-
 std::string Fresh() {
   const auto bytes = FileHeader::Fresh().Encode();
   return std::string(bytes.begin(), bytes.end());

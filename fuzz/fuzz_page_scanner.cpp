@@ -86,21 +86,6 @@ std::set<std::string> ReferenceWords(std::string_view reads) {
   return words;
 }
 
-using WordDump = std::vector<std::pair<std::string, std::vector<std::int32_t>>>;
-
-WordDump Dump(WordList& list) {
-  WordDump out;
-  for (WordEntry* e = list.GetFirst(); e != nullptr; e = list.GetNext())
-    out.emplace_back(e->GetText(), e->GetPages());
-  return out;
-}
-
-std::vector<std::string> Dump(TextList& list) {
-  std::vector<std::string> out;
-  for (const std::string* s = list.GetFirst(); s != nullptr; s = list.GetNext()) out.push_back(*s);
-  return out;
-}
-
 // The lists of a build run in which one page was registered before the page under test, which
 // therefore gets number 1.
 struct Lists {
