@@ -17,29 +17,11 @@
 #include <thread>
 #include <vector>
 
+#include "support/TestDirectory.h"
+
 namespace quarry::badinput {
 
-// A fresh directory under the system's temporary directory, removed with everything in it.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quarry-bad-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
-  const std::string& Path() const { return path_; }
-  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
-
- private:
-  std::string path_;
-};
+using ScratchDir = testing::TestDirectory;
 
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <string>
 
-#include "TestDirectory.h"
+#include "support/TestDirectory.h"
 #include "database/DatabaseDirectory.h"
 #include "database/FaultInjection.h"
 #include "database/FileError.h"

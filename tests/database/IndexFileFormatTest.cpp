@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TestDirectory.h"
+#include "support/TestDirectory.h"
 #include "database/DatabaseFile.h"
 #include "database/FileHeader.h"
 #include "database/IndexFileReader.h"

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestDirectory.h"
+#include "support/TestDirectory.h"
 #include "database/DatabaseFile.h"
 #include "database/FaultInjection.h"
 #include "database/FileError.h"

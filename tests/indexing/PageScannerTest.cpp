@@ -17,29 +17,14 @@
 #include "model/TextOrder.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
+#include "support/TestDirectory.h"
 
 namespace quarry {
 namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "quarry-scan-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string File(const std::string& name, const std::string& bytes) const {
-    const std::string path = path_ + "/" + name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using TempDir = testing::TestDirectory;
 
 struct Lists {
   WordList words;

@@ -9,14 +9,17 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <string_view>
 
 namespace quarry::testing {
 
 class TestDirectory {
  public:
-  TestDirectory() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "quarry-db-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+  explicit TestDirectory(std::string_view tag = "test") {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / ("quarry-" + std::string(tag) + "-XXXXXX"))
+            .string();
+    if (mkdtemp(pattern.data()) == nullptr) std::abort();
     path_ = pattern;
   }
   ~TestDirectory() {
@@ -28,6 +31,13 @@ class TestDirectory {
 
   const std::string& Path() const { return path_; }
   std::string PathOf(const std::string& name) const { return path_ + "/" + name; }
+  std::string operator/(std::string_view name) const { return PathOf(std::string(name)); }
+
+  // Writes bytes to name in the directory and returns the file's path.
+  std::string File(const std::string& name, const std::string& bytes) const {
+    Write(name, bytes);
+    return PathOf(name);
+  }
 
   std::string Read(const std::string& name) const {
     std::ifstream in(PathOf(name), std::ios::binary);
