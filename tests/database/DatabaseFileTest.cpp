@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <string>
 
-#include "support/TestDirectory.h"
 #include "database/DatabaseDirectory.h"
 #include "database/FaultInjection.h"
 #include "database/FileError.h"
+#include "support/TestDirectory.h"
 
 namespace quarry {
 namespace {

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "support/TestDirectory.h"
 #include "database/DatabaseFile.h"
 #include "database/FileHeader.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
+#include "support/TestDirectory.h"
 
 namespace quarry {
 namespace {

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "support/TestDirectory.h"
 #include "database/DatabaseFile.h"
 #include "database/FileHeader.h"
 #include "database/IndexFileReader.h"
@@ -14,6 +13,7 @@
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
+#include "support/TestDirectory.h"
 
 namespace quarry {
 namespace {

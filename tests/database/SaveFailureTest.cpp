@@ -14,7 +14,6 @@
 #include <thread>
 #include <vector>
 
-#include "support/TestDirectory.h"
 #include "database/DatabaseFile.h"
 #include "database/FaultInjection.h"
 #include "database/FileError.h"
@@ -23,6 +22,7 @@
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
+#include "support/TestDirectory.h"
 
 namespace quarry {
 namespace {
