@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "database/PageFile.h"
 #include "indexing/HtmlTextFilter.h"
+#include "io/PageFile.h"
 
 namespace {
 

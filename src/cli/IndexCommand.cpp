@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "cli/ProgressBar.h"
-#include "cli/SiteWalker.h"
 #include "database/IndexDatabase.h"
 #include "indexing/PageScanner.h"
+#include "io/SiteWalker.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
 

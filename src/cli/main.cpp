@@ -9,7 +9,7 @@
 #include "cli/PagesCommand.h"
 #include "cli/SearchCommand.h"
 #include "cli/WordsCommand.h"
-#include "database/FileError.h"
+#include "io/FileError.h"
 
 int main(int argc, char** argv) {
   CLI::App app(

@@ -7,11 +7,12 @@
 #include <optional>
 #include <sstream>
 
-#include "database/DatabaseDirectory.h"
-#include "database/DatabaseFile.h"
-#include "database/FileError.h"
 #include "database/IndexFileReader.h"
 #include "database/IndexFileWriter.h"
+#include "indexing/PageScanner.h"
+#include "io/DatabaseDirectory.h"
+#include "io/DatabaseFile.h"
+#include "io/FileError.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
@@ -286,6 +287,15 @@ std::string IndexDatabase::GetDateText() const {
 std::string IndexDatabase::GetSizeText() const {
   if (!files_) return {};
   return std::to_string(files_->held[kWord]->Length() + files_->held[kPage]->Length());
+}
+
+int IndexDatabase::ScanPage(WordList& wordList, TextList& pageList, TextList& titleList,
+                            const std::string& path, bool& keep) {
+  keep = true;
+  if (!IsOpen()) return 1;
+  PageScanner scanner(wordList, pageList, titleList);
+  keep = scanner.ScanFile(path) != PageScanner::Outcome::kNotHtml;
+  return 0;
 }
 
 }  // namespace quarry

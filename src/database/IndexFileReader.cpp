@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "database/DatabaseFile.h"
 #include "database/LittleEndian.h"
+#include "io/DatabaseFile.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"

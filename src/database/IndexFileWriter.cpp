@@ -3,9 +3,9 @@
 #include <cstring>
 #include <limits>
 
-#include "database/DatabaseFile.h"
-#include "database/FileError.h"
 #include "database/LittleEndian.h"
+#include "io/DatabaseFile.h"
+#include "io/FileError.h"
 #include "model/WordEntry.h"
 
 namespace quarry {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "database/PageFile.h"
+#include "io/PageFile.h"
 
 namespace quarry {
 

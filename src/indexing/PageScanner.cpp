@@ -3,9 +3,8 @@
 #include <array>
 #include <cstring>
 
-#include "database/IndexDatabase.h"
-#include "database/PageFile.h"
 #include "indexing/HtmlTextFilter.h"
+#include "io/PageFile.h"
 #include "model/TextList.h"
 #include "model/TextOrder.h"
 #include "model/WordList.h"
@@ -129,15 +128,6 @@ void PageScanner::AddWords(std::string_view contents, std::int32_t page) {
       if (word[0] != '\0') wordList_.AddWord(word, page);
     }
   }
-}
-
-int IndexDatabase::ScanPage(WordList& wordList, TextList& pageList, TextList& titleList,
-                            const std::string& path, bool& keep) {
-  keep = true;
-  if (!IsOpen()) return 1;
-  PageScanner scanner(wordList, pageList, titleList);
-  keep = scanner.ScanFile(path) != PageScanner::Outcome::kNotHtml;
-  return 0;
 }
 
 }  // namespace quarry

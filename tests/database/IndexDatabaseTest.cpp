@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "database/DatabaseFile.h"
 #include "database/FileHeader.h"
+#include "io/DatabaseFile.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"

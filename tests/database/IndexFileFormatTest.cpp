@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "database/DatabaseFile.h"
 #include "database/FileHeader.h"
 #include "database/IndexFileReader.h"
 #include "database/IndexFileWriter.h"
+#include "io/DatabaseFile.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
-#include "database/DatabaseFile.h"
-#include "database/FaultInjection.h"
-#include "database/FileError.h"
 #include "database/FileHeader.h"
 #include "database/IndexDatabase.h"
+#include "io/DatabaseFile.h"
+#include "io/FaultInjection.h"
+#include "io/FileError.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "database/PageFile.h"
+#include "io/PageFile.h"
 #include "model/TrimWord.h"
 #include "model/WordSplitter.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "database/IndexDatabase.h"
-#include "database/PageFile.h"
+#include "io/PageFile.h"
 #include "model/TextList.h"
 #include "model/TextOrder.h"
 #include "model/WordEntry.h"

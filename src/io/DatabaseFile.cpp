@@ -1,4 +1,4 @@
-#include "database/DatabaseFile.h"
+#include "io/DatabaseFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -12,8 +12,8 @@
 #include <cstring>
 #include <limits>
 
-#include "database/FaultInjection.h"
-#include "database/FileError.h"
+#include "io/FaultInjection.h"
+#include "io/FileError.h"
 
 namespace quarry {
 namespace {

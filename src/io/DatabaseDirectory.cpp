@@ -1,4 +1,4 @@
-#include "database/DatabaseDirectory.h"
+#include "io/DatabaseDirectory.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,8 +6,8 @@
 
 #include <cerrno>
 
-#include "database/FaultInjection.h"
-#include "database/FileError.h"
+#include "io/FaultInjection.h"
+#include "io/FileError.h"
 
 namespace quarry {
 

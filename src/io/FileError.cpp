@@ -1,4 +1,4 @@
-#include "database/FileError.h"
+#include "io/FileError.h"
 
 #include <cstring>
 

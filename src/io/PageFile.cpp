@@ -1,4 +1,4 @@
-#include "database/PageFile.h"
+#include "io/PageFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "database/FileError.h"
+#include "io/FileError.h"
 
 namespace quarry {
 

@@ -1,4 +1,4 @@
-#include "database/DatabaseFile.h"
+#include "io/DatabaseFile.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <string>
 
-#include "database/DatabaseDirectory.h"
-#include "database/FaultInjection.h"
-#include "database/FileError.h"
+#include "io/DatabaseDirectory.h"
+#include "io/FaultInjection.h"
+#include "io/FileError.h"
 #include "support/TestDirectory.h"
 
 namespace quarry {

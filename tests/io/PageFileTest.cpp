@@ -1,4 +1,4 @@
-#include "database/PageFile.h"
+#include "io/PageFile.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "database/FileError.h"
+#include "io/FileError.h"
 
 namespace quarry {
 namespace {

@@ -1,4 +1,4 @@
-#include "cli/SiteWalker.h"
+#include "io/SiteWalker.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "database/FaultInjection.h"
+#include "io/FaultInjection.h"
 
 namespace quarry {
 
