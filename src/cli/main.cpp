@@ -8,6 +8,7 @@
 #include "cli/InfoCommand.h"
 #include "cli/PagesCommand.h"
 #include "cli/SearchCommand.h"
+#include "cli/Utf8Arguments.h"
 #include "cli/WordsCommand.h"
 #include "io/FileError.h"
 
@@ -29,8 +30,9 @@ int main(int argc, char** argv) {
   quarry::SearchCommand search(app);
   quarry::Command* const commands[] = {&index, &info, &pages, &words, &search};
 
+  quarry::Utf8Arguments arguments(argc, argv);
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.Count(), arguments.Values());
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;
