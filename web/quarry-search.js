@@ -344,11 +344,6 @@ export function queryTerms(query) {
 // ---------------------------------------------------------------------------------------------
 // Links: a stored path to the URL of its page
 
-// Bytes as a string of code units 0-255, one per byte.
-function byteString(bytes) {
-  return latin1(bytes);
-}
-
 function percentDecode(text) {
   return text.replace(/%([0-9A-Fa-f]{2})/g, (_, hex) => String.fromCharCode(parseInt(hex, 16)));
 }
@@ -371,7 +366,7 @@ function normalisePath(byteText, windows) {
 // Was the index made on Windows? Its paths then start with a drive letter or `\\`.
 function madeOnWindows(paths) {
   return paths.some((p) => {
-    const head = byteString(p.subarray(0, 3));
+    const head = latin1(p.subarray(0, 3));
     return /^[A-Za-z]:[\\/]/.test(head) || head.startsWith("\\\\");
   });
 }
@@ -390,8 +385,14 @@ export class LinkMaker {
 
   // The URL (a string) of the page stored under path (bytes), or null when it gets no link.
   linkFor(pathBytes) {
+    return this.place(pathBytes)?.url ?? null;
+  }
+
+  // { url, rest }: the link of the page stored under path (bytes) and the part of its path
+  // below the site root (bytes as a string of code units 0-255); null when it gets no link.
+  place(pathBytes) {
     if (!this.siteRoot) return null;
-    const path = normalisePath(byteString(pathBytes), this.windows);
+    const path = normalisePath(latin1(pathBytes), this.windows);
     if (path === null || path === "" || path === "/") return null;
     let rest = path;
     if (this.strip.length > 0) {
@@ -401,7 +402,8 @@ export class LinkMaker {
       if (rest === "") return null;
     }
     const url = new URL(percentEncode(rest), this.siteRoot);
-    return url.protocol === "http:" || url.protocol === "https:" ? url.href : null;
+    if (url.protocol !== "http:" && url.protocol !== "https:") return null;
+    return { url: url.href, rest };
   }
 }
 
@@ -425,7 +427,7 @@ export class SearchIndex {
     this.paths = paths.text;
     this.titles = titles.text;
     this.links = links;
-    this.urls = new Array(paths.raw.length);
+    this.places = new Array(paths.raw.length);
     this.problems = problems;
     this.buildKeys();
   }
@@ -526,14 +528,26 @@ export class SearchIndex {
     return found;
   }
 
+  // { url, rest } of page number page (see LinkMaker.place), or null for no link.
+  placeOf(page) {
+    let place = this.places[page];
+    if (place === undefined) {
+      place = this.links ? this.links.place(this.pathBytes[page]) : null;
+      this.places[page] = place;
+    }
+    return place;
+  }
+
   // The link of page number page, or null.
   urlOf(page) {
-    let url = this.urls[page];
-    if (url === undefined) {
-      url = this.links ? this.links.linkFor(this.pathBytes[page]) : null;
-      this.urls[page] = url;
-    }
-    return url;
+    return this.placeOf(page)?.url ?? null;
+  }
+
+  // The path to show for page number page: the part below the site root when it has a link.
+  shownPath(page) {
+    const place = this.placeOf(page);
+    if (!place) return this.paths[page];
+    return displayText(Uint8Array.from(place.rest, (c) => c.charCodeAt(0)));
   }
 
   // The result of page number page: { page, path, url, title } (title: "" when there is none).
@@ -873,7 +887,7 @@ class Widget {
       li.append(title);
       li.classList.add("qs-unlinked");
     }
-    li.append(element("span", { class: "qs-path" }, result.path));
+    li.append(element("span", { class: "qs-path" }, this.index.shownPath(this.results[i])));
     return li;
   }
 
