@@ -91,37 +91,41 @@ function decodeDisplayTexts(bytes) {
 
 // The records of a word file, as offsets into its bytes (no copies). For record r:
 // word bytes [wordStart[r], wordStart[r] + wordLength[r]), pageCount[r] little-endian int32 page
-// numbers from pageStart[r] (duplicates included; see pagesOf). `damaged` is set when a record was
-// skipped or reading ended early.
+// numbers from pageStart[r] (duplicates included; see pagesOf). minPage and maxPage bound every
+// page number; `damaged` is set when a record was skipped or reading ended early.
 export function decodeWords(bytes) {
   const { count } = readHeader(bytes);
   const empty = new Int32Array(0);
   const table = { bytes, length: 0, wordStart: empty, wordLength: empty, pageStart: empty,
-    pageCount: empty, damaged: false };
+    pageCount: empty, minPage: 0, maxPage: -1, damaged: false };
   if (count <= 0) return table;
   const view = new DataView(bytes.buffer, bytes.byteOffset, bytes.byteLength);
+  const size = bytes.length;
   // A record that is kept takes at least 13 bytes: that bounds the tables by the file's length.
-  const capacity = Math.max(0, Math.min(count, Math.floor((bytes.length - HEADER_SIZE) / 13)));
+  const capacity = Math.max(0, Math.min(count, Math.floor((size - HEADER_SIZE) / 13)));
   const wordStart = new Int32Array(capacity);
   const wordLength = new Int32Array(capacity);
   const pageStart = new Int32Array(capacity);
   const pageCount = new Int32Array(capacity);
+  let minPage = 0x7fffffff;
+  let maxPage = -0x80000000;
   let n = 0;
   let position = HEADER_SIZE;
   let read = 0;
   for (; read < count; ++read) {
-    if (bytes.length - position < 4) break;
+    if (size - position < 4) break;
     const length = view.getUint32(position, true);
     const body = position + 4;
-    if (bytes.length - body < length) break;
+    if (size - body < length) break;
     position = body + length;
-    const nul = bytes.indexOf(0, body);
-    if (nul < 0 || nul >= position || position - (nul + 1) < 4) {
+    let nul = body;
+    while (nul < position && bytes[nul] !== 0) ++nul;
+    if (position - nul < 5) {
       table.damaged = true;
       continue;
     }
     const claimed = view.getInt32(nul + 1, true);
-    const fitting = Math.floor((position - nul - 5) / 4);
+    const fitting = (position - nul - 5) >>> 2;
     const pages = Math.min(claimed, fitting);
     if (claimed !== fitting) table.damaged = true;
     if (pages <= 0) continue;
@@ -130,6 +134,11 @@ export function decodeWords(bytes) {
     pageStart[n] = nul + 5;
     pageCount[n] = pages;
     ++n;
+    for (let at = nul + 5, stop = at + 4 * pages; at < stop; at += 4) {
+      const page = view.getInt32(at, true);
+      if (page < minPage) minPage = page;
+      if (page > maxPage) maxPage = page;
+    }
   }
   if (read < count) table.damaged = true;
   table.length = n;
@@ -137,6 +146,10 @@ export function decodeWords(bytes) {
   table.wordLength = wordLength.subarray(0, n);
   table.pageStart = pageStart.subarray(0, n);
   table.pageCount = pageCount.subarray(0, n);
+  if (n > 0) {
+    table.minPage = minPage;
+    table.maxPage = maxPage;
+  }
   return table;
 }
 
@@ -278,39 +291,58 @@ export function foldText(text) {
   return out;
 }
 
-function encodeCodePoint(cp, out) {
-  if (cp < 0x80) out.push(cp);
-  else if (cp < 0x800) out.push(0xc0 | (cp >> 6), 0x80 | (cp & 0x3f));
-  else if (cp < 0x10000) out.push(0xe0 | (cp >> 12), 0x80 | ((cp >> 6) & 0x3f), 0x80 | (cp & 0x3f));
-  else {
-    out.push(0xf0 | (cp >> 18), 0x80 | ((cp >> 12) & 0x3f), 0x80 | ((cp >> 6) & 0x3f),
-      0x80 | (cp & 0x3f));
+// Writes the UTF-8 bytes of cp at out[at]; returns the index after them.
+function encodeCodePoint(cp, out, at) {
+  if (cp < 0x80) {
+    out[at++] = cp;
+  } else if (cp < 0x800) {
+    out[at++] = 0xc0 | (cp >> 6);
+    out[at++] = 0x80 | (cp & 0x3f);
+  } else if (cp < 0x10000) {
+    out[at++] = 0xe0 | (cp >> 12);
+    out[at++] = 0x80 | ((cp >> 6) & 0x3f);
+    out[at++] = 0x80 | (cp & 0x3f);
+  } else {
+    out[at++] = 0xf0 | (cp >> 18);
+    out[at++] = 0x80 | ((cp >> 12) & 0x3f);
+    out[at++] = 0x80 | ((cp >> 6) & 0x3f);
+    out[at++] = 0x80 | (cp & 0x3f);
   }
+  return at;
 }
 
-// Does a word need folding? Only a capital ASCII letter or a byte 0x80-0xFF can change.
-function needsFold(bytes, start, end) {
-  for (let i = start; i < end; ++i) {
+// Writes the fold of bytes[start, end) at out[at] (room for 2 * (end - start) bytes needed:
+// a folded code point takes at most 3/2 of its bytes); returns the index after it.
+function foldInto(bytes, start, end, out, at) {
+  for (let i = start; i < end;) {
     const b = bytes[i];
-    if (b >= 0x80 || (b >= 0x41 && b <= 0x5a)) return true;
+    if (b < 0x80) {
+      out[at++] = b >= 0x41 && b <= 0x5a ? b + 0x20 : b;
+      ++i;
+      continue;
+    }
+    const length = sequenceAt(bytes, i, end);
+    if (length === 0) {
+      out[at++] = b;
+      ++i;
+      continue;
+    }
+    const cp = decodeSequence(bytes, i, length);
+    const folded = foldCodePoint(cp);
+    if (folded === cp) {
+      for (let k = 0; k < length; ++k) out[at++] = bytes[i + k];
+    } else {
+      at = encodeCodePoint(folded, out, at);
+    }
+    i += length;
   }
-  return false;
+  return at;
 }
 
 // The fold of a word's bytes: every well-formed UTF-8 sequence folded; other bytes stay.
 export function foldBytes(bytes, start = 0, end = bytes.length) {
-  if (!needsFold(bytes, start, end)) return bytes.slice(start, end);
-  const out = [];
-  for (let i = start; i < end;) {
-    const length = bytes[i] < 0x80 ? 1 : sequenceAt(bytes, i, end);
-    if (length === 0) {
-      out.push(bytes[i++]);
-      continue;
-    }
-    encodeCodePoint(foldCodePoint(length === 1 ? bytes[i] : decodeSequence(bytes, i, length)), out);
-    i += length;
-  }
-  return Uint8Array.from(out);
+  const out = new Uint8Array(2 * (end - start));
+  return out.slice(0, foldInto(bytes, start, end, out, 0));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -440,39 +472,50 @@ export class SearchIndex {
     return this.table.length;
   }
 
-  // The folded key of every word (the word's own bytes when folding leaves it as it is) and a
-  // hash table over them (open addressing, record number + 1 per slot).
+  // The folded key of every word, all in one buffer (keys, keyStart, keyLength), and a hash
+  // table over them: open addressing, record number + 1 per slot.
   buildKeys() {
     const t = this.table;
     const n = t.length;
     const bytes = t.bytes;
-    this.keyBytes = new Array(n);
+    let total = 0;
+    for (let r = 0; r < n; ++r) total += t.wordLength[r];
+    let keys = new Uint8Array(total + 1024);
     const keyStart = new Int32Array(n);
     const keyLength = new Int32Array(n);
-    let size = 1;
+    let size = 2;
     while (size < 2 * n) size <<= 1;
     const slots = new Int32Array(size);
     const mask = size - 1;
-    const folded = [];
+    let out = 0;
     for (let r = 0; r < n; ++r) {
       const start = t.wordStart[r];
       const end = start + t.wordLength[r];
-      let source = bytes;
-      let s = start;
-      let e = end;
-      if (needsFold(bytes, start, end)) {
-        source = foldBytes(bytes, start, end);
-        folded.push(r);
-        s = 0;
-        e = source.length;
+      if (keys.length - out < 2 * (end - start)) {
+        const grown = new Uint8Array(2 * keys.length + 2 * (end - start));
+        grown.set(keys.subarray(0, out));
+        keys = grown;
       }
-      this.keyBytes[r] = source;
-      keyStart[r] = s;
-      keyLength[r] = e - s;
-      let slot = hashBytes(source, s, e) & mask;
+      let at = out;
+      let h = FNV_OFFSET;
+      for (let i = start; i < end; ++i) {
+        const b = bytes[i];
+        if (b >= 0x80 || (b >= 0x41 && b <= 0x5a)) {
+          at = foldInto(bytes, start, end, keys, out);
+          h = hashBytes(keys, out, at);
+          break;
+        }
+        keys[at++] = b;
+        h = Math.imul(h ^ b, FNV_PRIME);
+      }
+      keyStart[r] = out;
+      keyLength[r] = at - out;
+      out = at;
+      let slot = (h >>> 0) & mask;
       while (slots[slot] !== 0) slot = (slot + 1) & mask;
       slots[slot] = r + 1;
     }
+    this.keys = keys;
     this.keyStart = keyStart;
     this.keyLength = keyLength;
     this.slots = slots;
@@ -484,7 +527,7 @@ export class SearchIndex {
     const mask = this.slots.length - 1;
     let slot = hashBytes(key, 0, key.length) & mask;
     for (let r; (r = this.slots[slot]) !== 0; slot = (slot + 1) & mask) {
-      if (this.keyMatches(r - 1, key, true)) found.push(r - 1);
+      if (this.keyLength[r - 1] === key.length && this.startsWith(r - 1, key)) found.push(r - 1);
     }
     return found;
   }
@@ -492,39 +535,58 @@ export class SearchIndex {
   // The records whose folded word begins with key (bytes).
   prefixed(key) {
     const found = [];
-    for (let r = 0; r < this.table.length; ++r) if (this.keyMatches(r, key, false)) found.push(r);
+    const { keys, keyStart, keyLength } = this;
+    const first = key[0];
+    for (let r = 0, n = this.table.length; r < n; ++r) {
+      if (keyLength[r] >= key.length && keys[keyStart[r]] === first && this.startsWith(r, key)) {
+        found.push(r);
+      }
+    }
     return found;
   }
 
-  keyMatches(r, key, whole) {
-    const length = this.keyLength[r];
-    if (whole ? length !== key.length : length < key.length) return false;
-    const bytes = this.keyBytes[r];
+  startsWith(r, key) {
+    const keys = this.keys;
     const start = this.keyStart[r];
-    for (let i = 0; i < key.length; ++i) if (bytes[start + i] !== key[i]) return false;
+    for (let i = 0; i < key.length; ++i) if (keys[start + i] !== key[i]) return false;
     return true;
   }
 
   // The page numbers (ascending) of the pages that hold every term; numbers outside the page
-  // file are left out.
+  // file are left out. The term with the fewest page numbers goes first; each later one only
+  // keeps the pages still in the running and stops once it has found them all.
   pagesFor(terms) {
     if (terms.length === 0) return [];
-    const pages = this.pages;
-    const hits = terms.length < 256 ? new Uint8Array(pages) : new Uint32Array(pages);
     const t = this.table;
-    const view = new DataView(t.bytes.buffer, t.bytes.byteOffset, t.bytes.byteLength);
-    for (let k = 0; k < terms.length; ++k) {
-      const records = terms[k].prefix ? this.prefixed(terms[k].key) : this.exact(terms[k].key);
+    const matched = [];
+    for (const term of terms) {
+      const records = term.prefix ? this.prefixed(term.key) : this.exact(term.key);
       if (records.length === 0) return [];
-      for (const r of records) {
-        for (let i = 0, at = t.pageStart[r]; i < t.pageCount[r]; ++i, at += 4) {
+      let cost = 0;
+      for (const r of records) cost += t.pageCount[r];
+      matched.push({ records, cost });
+    }
+    matched.sort((a, b) => a.cost - b.cost);
+    const pages = this.pages;
+    const hits = terms.length < 255 ? new Uint8Array(pages) : new Uint32Array(pages);
+    const view = new DataView(t.bytes.buffer, t.bytes.byteOffset, t.bytes.byteLength);
+    let running = pages;
+    for (let k = 0; k < matched.length && running > 0; ++k) {
+      let kept = 0;
+      scan: for (const r of matched[k].records) {
+        for (let at = t.pageStart[r], stop = at + 4 * t.pageCount[r]; at < stop; at += 4) {
           const page = view.getInt32(at, true);
-          if (page >= 0 && page < pages && hits[page] === k) hits[page] = k + 1;
+          if (page >= 0 && page < pages && hits[page] === k) {
+            hits[page] = k + 1;
+            if (++kept === running) break scan;
+          }
         }
       }
+      running = kept;
     }
     const found = [];
-    for (let page = 0; page < pages; ++page) if (hits[page] === terms.length) found.push(page);
+    if (running === 0) return found;
+    for (let page = 0; page < pages; ++page) if (hits[page] === matched.length) found.push(page);
     return found;
   }
 
@@ -571,15 +633,9 @@ function findProblems(files, table, paths, titles) {
   }
   if (table.damaged) problems.push(`${WORD_FILE}: damaged records`);
   if (titles.length !== paths.length) problems.push("page and title files differ in length");
-  const view = new DataView(table.bytes.buffer, table.bytes.byteOffset, table.bytes.byteLength);
-  let bad = 0;
-  for (let r = 0; r < table.length; ++r) {
-    for (let i = 0, at = table.pageStart[r]; i < table.pageCount[r]; ++i, at += 4) {
-      const page = view.getInt32(at, true);
-      if (page < 0 || page >= paths.length) ++bad;
-    }
+  if (table.minPage < 0 || table.maxPage >= paths.length) {
+    problems.push("page numbers beyond the page file");
   }
-  if (bad > 0) problems.push(`${bad} page numbers beyond the page file`);
   return problems;
 }
 
@@ -629,7 +685,13 @@ async function fetchBytes(url, cache) {
 async function fetchIndex(base, options, cache) {
   const [words, pages, titles] = await Promise.all(
     [WORD_FILE, PAGE_FILE, TITLE_FILE].map((name) => fetchBytes(new URL(name, base), cache)));
+  mark("fetched");
   return buildIndex(words, pages, titles, options);
+}
+
+// Marks a step in the page's performance timeline (read by bench/search-page.mjs).
+function mark(step) {
+  globalThis.performance?.mark?.(`quarry-search:${step}`);
 }
 
 // Fetches and decodes the three files from the folder baseUrl (default: this module's folder).
@@ -803,6 +865,7 @@ class Widget {
           "some results may be missing. Try again in a moment.");
       }
       this.root.dataset.state = "ready";
+      mark("ready");
       this.run(false);
     } catch (error) {
       this.setStatus("");
@@ -844,6 +907,7 @@ class Widget {
     this.showMore();
     this.input.setAttribute("aria-expanded", String(this.results.length > 0));
     const count = this.results.length;
+    if (count > 0) mark("results");
     if (query.trim() === "") this.setStatus("");
     else if (terms.length === 0) this.setStatus("Nothing to search for: type a word of two letters or more.");
     else if (count === 0) this.setStatus("No pages found.");
@@ -951,6 +1015,7 @@ function addStyleSheet() {
 }
 
 if (typeof document !== "undefined") {
+  mark("start");
   const roots = document.querySelectorAll("[data-quarry-search]");
   if (roots.length > 0) addStyleSheet();
   for (const root of roots) mount(root);

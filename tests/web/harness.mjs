@@ -60,9 +60,13 @@ export async function serve(folder) {
     } catch {
       return response.writeHead(404).end("not found");
     }
+    const modified = stat.mtime.toUTCString();
+    if (request.headers["if-modified-since"] === modified) return response.writeHead(304).end();
     response.writeHead(200, {
       "content-type": TYPES[extname(path).toLowerCase()] ?? "application/octet-stream",
       "content-length": stat.size,
+      "last-modified": modified,
+      "cache-control": "no-cache",
     });
     createReadStream(path).pipe(response);
   });
