@@ -12,7 +12,7 @@ export const repo = resolve(new URL("../..", import.meta.url).pathname);
 
 // quarry-cli: $QUARRY_CLI, else the first build of it in the usual build folders.
 export function findCli() {
-  const candidates = [process.env.QUARRY_CLI,
+  const candidates = [process.env.QUARRY_CLI && resolve(process.env.QUARRY_CLI),
     ...["test", "dev", "release"].map((b) => join(repo, "build", b, "src/cli/quarry-cli"))];
   const found = candidates.find((c) => c && existsSync(c));
   if (!found) throw new Error("quarry-cli not found: build it or set QUARRY_CLI");
