@@ -272,23 +272,16 @@ export function trimWord(word, keepSingle = false) {
 
 const foldCache = new Map();
 
-// The fold of one code point: toLowerCase() when that gives one code point, else itself.
+// The fold of one code point: the first code point of its toLowerCase(), which is the simple
+// lowercase mapping (only U+0130 lowers to two code points, and its simple mapping is `i`).
 export function foldCodePoint(cp) {
   if (cp < 0x80) return cp >= 0x41 && cp <= 0x5a ? cp + 0x20 : cp;
   let folded = foldCache.get(cp);
   if (folded === undefined) {
-    const lower = [...String.fromCodePoint(cp).toLowerCase()];
-    folded = lower.length === 1 ? lower[0].codePointAt(0) : cp;
+    folded = String.fromCodePoint(cp).toLowerCase().codePointAt(0);
     foldCache.set(cp, folded);
   }
   return folded;
-}
-
-// The fold of a text, code point by code point (the same number of code points).
-export function foldText(text) {
-  let out = "";
-  for (const ch of text) out += String.fromCodePoint(foldCodePoint(ch.codePointAt(0)));
-  return out;
 }
 
 // Writes the UTF-8 bytes of cp at out[at]; returns the index after them.
@@ -738,8 +731,8 @@ export async function loadSettings(url) {
 const FIRST_RESULTS = 50;
 const MORE_RESULTS = 100;
 const DEBOUNCE_MS = 80;
-const NO_PROBLEM_NOTICE = "";
 let widgetCount = 0;
+const opened = new Map(); // settings (JSON) -> promise of the index, shared by the widgets
 
 function element(tag, attributes = {}, text) {
   const node = document.createElement(tag);
@@ -859,7 +852,9 @@ class Widget {
     this.setStatus("Loading the search index…");
     try {
       const settings = await loadSettings(settingsUrl);
-      this.index = await open(settings.index, settings);
+      const key = JSON.stringify(settings);
+      if (!opened.has(key)) opened.set(key, open(settings.index, settings));
+      this.index = await opened.get(key);
       if (this.index.problems.length > 0) {
         this.showNotice("Some of the search index could not be read (it may be being updated): " +
           "some results may be missing. Try again in a moment.");
@@ -881,7 +876,7 @@ class Widget {
 
   showNotice(text) {
     this.notice.textContent = text;
-    this.notice.hidden = text === NO_PROBLEM_NOTICE;
+    this.notice.hidden = text === "";
   }
 
   schedule() {

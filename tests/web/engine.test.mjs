@@ -1,7 +1,7 @@
 // Fast tests of the search page's engine (web/quarry-search.js) under `node --test`: decoding the
 // sample site's index and damaged files, cleaning and folding query words, links, search, reload.
 import assert from "node:assert/strict";
-import { existsSync, readFileSync } from "node:fs";
+import { readFileSync } from "node:fs";
 import { test } from "node:test";
 import {
   buildIndex, decodeTexts, decodeWords, displayText, foldBytes, LinkMaker, open, pagesOf,
@@ -95,54 +95,32 @@ test("damaged files are read as the format document says", () => {
 
 // Reads a shared table: lines "input TAB expected", `#` lines are comments; \xNN, \t, \\ escapes.
 function table(name) {
-  const path = new URL(name, data);
-  if (!existsSync(path)) return [];
-  const unescape = (s) => {
-    const out = [];
-    for (let i = 0; i < s.length; ++i) {
-      if (s[i] === "\\" && s[i + 1] === "x") out.push(parseInt(s.slice(i + 2, i + 4), 16)), (i += 3);
-      else if (s[i] === "\\" && s[i + 1] === "t") out.push(9), ++i;
-      else if (s[i] === "\\" && s[i + 1] === "\\") out.push(0x5c), ++i;
-      else out.push(...bytes(String.fromCodePoint(s.codePointAt(i)))), (i += s.codePointAt(i) > 0xffff ? 1 : 0);
-    }
-    return Uint8Array.from(out);
-  };
-  return readFileSync(path, "utf8").split("\n").filter((l) => l !== "" && !l.startsWith("#"))
-    .map((l) => l.split("\t").map(unescape));
+  const unescape = (field) => Uint8Array.from(Buffer.from(field.replace(/\\(x[0-9a-fA-F]{2}|t|\\|.)/g,
+    (_, e) => {
+      if (e === "t") return "\t";
+      if (e === "\\") return "\\";
+      assert.equal(e[0], "x", `bad escape in ${name}: ${field}`);
+      return String.fromCharCode(parseInt(e.slice(1), 16));
+    }), "latin1"));
+  return readFileSync(new URL(name, data)).toString("latin1").split("\n")
+    .filter((line) => line !== "" && !line.startsWith("#")).map((line) => line.split("\t").map(unescape));
 }
 
-test("query words are trimmed as the indexer trims words", () => {
-  const rows = [
-    ["(alpha).", "alpha"], ["((alpha", "(alpha"], ["e.g.", "e.g"], ["alpha!", "alpha!"],
-    ["a", ""], ["a,", ""], ["[1]", ""], ["ab", "ab"], ["...", ""], ["alpha\t.", "alpha\t"],
-    ["привет", "привет"], ["résumé", "résumé"], ["word”", "word"], ["foo—", "foo"],
-    ["«mot»", "mot"], ["mot\u00a0:", "mot"], ["я", ""], ["é", ""], ["中文搜索", "中文搜索"],
-    ["٣٤", "٣٤"],
-  ].map(([input, want]) => [bytes(input), bytes(want)]);
-  rows.push([Uint8Array.of(0x63, 0x61, 0x66, 0xe9), bytes("caf")]); // 8-bit page
-  rows.push([Uint8Array.of(0x61, 0x62, 0xd0), bytes("ab")]); // a cut sequence
-  rows.push([new Uint8Array(600).fill(0x61), new Uint8Array(511).fill(0x61)]);
-  for (const [input, want] of [...rows, ...table("trim-cases.tsv")]) {
-    assert.deepEqual(trimWord(input), want, JSON.stringify(text(input)));
-  }
-});
-
-test("the search fold maps each code point to its simple lowercase", () => {
-  const rows = [
-    ["ПРИВЕТ", "привет"], ["ΣΊΣΥΦΟΣ", "σίσυφοσ"], ["ς", "ς"], ["ẞ", "ß"], ["ß", "ß"],
-    ["E\u0301", "e\u0301"], ["İ", "İ"], ["ABC", "abc"],
-  ].map(([input, want]) => [bytes(input), bytes(want)]);
-  rows.push([Uint8Array.of(0x41, 0xc9, 0x42), Uint8Array.of(0x61, 0xc9, 0x62)]); // not UTF-8
-  for (const [input, want] of [...rows, ...table("fold-cases.tsv")]) {
-    assert.deepEqual(foldBytes(input), want, text(input));
-  }
+test("words are trimmed and folded as the shared tables say", () => {
+  const trims = table("trim-cases.tsv");
+  const folds = table("fold-cases.tsv");
+  assert.ok(trims.length > 50 && folds.length > 20);
+  trims.push([new Uint8Array(600).fill(0x61), new Uint8Array(511).fill(0x61)]);
+  for (const [input, want] of trims) assert.deepEqual(trimWord(input), want, text(input));
+  folds.push([Uint8Array.of(0x41, 0xc9, 0x42), Uint8Array.of(0x61, 0xc9, 0x62)]); // not UTF-8
+  for (const [input, want] of folds) assert.deepEqual(foldBytes(input), want, text(input));
 });
 
 test("a query becomes folded terms, prefixes marked by a trailing star", () => {
   const rows = [
     ["Install  GUIDE", ["install", "guide"], [false, false]],
     ["j* *  ** (Doc.*", ["j", "doc"], [true, true]],
-    ["a . привет", ["привет"], [false]],
+    ["a . ПРИВЕТ я", ["привет"], [false]],
     ["", [], []],
   ];
   for (const [query, keys, prefixes] of rows) {
