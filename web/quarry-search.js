@@ -690,12 +690,18 @@ function mark(step) {
 // Fetches and decodes the three files from the folder baseUrl (default: this module's folder).
 // When the files disagree (as when fetched during a save), fetches them once more past the HTTP
 // cache; what is still wrong then is listed in index.problems. Options: siteRoot (URL of the
-// site's root, default: no links), strip (see LinkMaker). Rejects with an Error whose message is
-// meant for the reader.
+// site's root) and strip (see LinkMaker); without a siteRoot they are taken from the settings
+// file in baseUrl when there is one, else results get no links. Rejects with an Error whose
+// message is meant for the reader.
 export async function open(baseUrl = new URL("./", here), options = {}) {
   const base = folderUrl(baseUrl, globalThis.location?.href ?? here);
-  const siteRoot = options.siteRoot ? new URL(options.siteRoot, base).href : undefined;
-  const settings = { ...options, siteRoot };
+  let given = options;
+  if (!given.siteRoot) {
+    given = await loadSettings(new URL(SETTINGS_FILE, base)).then(
+      (found) => ({ strip: found.strip, ...options, siteRoot: found.siteRoot }), () => options);
+  }
+  const siteRoot = given.siteRoot ? new URL(given.siteRoot, base).href : undefined;
+  const settings = { ...given, siteRoot };
   const index = await fetchIndex(base, settings, "default");
   if (index.problems.length === 0) return index;
   return fetchIndex(base, settings, "reload");

@@ -128,10 +128,14 @@ async function type(page, query) {
 test("the page answers as quarry-cli search does", async () => {
   const page = await openPage("/_search/search.html");
   const answers = await page.evaluate(async (queries) => {
-    const { open, loadSettings } = await import("./quarry-search.js");
-    const index = await open("./", await loadSettings("./quarry-search.json"));
-    return queries.map((q) => index.search(q).map(({ page, path, title }) => [page, path, title]));
-  }, QUERIES);
+    const { open } = await import("./quarry-search.js");
+    const index = await open("./");
+    return { links: index.search("hidden").map((r) => r.url),
+      answers: queries.map((q) => index.search(q).map(({ page, path, title }) => [page, path, title])) };
+  }, QUERIES).then(({ links, answers }) => {
+    assert.deepEqual(links, [`${server.origin}/.hidden.html`]);
+    return answers;
+  });
   for (const [i, query] of QUERIES.entries()) {
     const run = cli(["search", "--db", "site/_search", "-z", query], work);
     const want = run.status === 2 ? [] : run.stdout.toString().split("\0").slice(0, -1)
