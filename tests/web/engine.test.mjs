@@ -98,7 +98,6 @@ function table(name) {
   const unescape = (field) => Uint8Array.from(Buffer.from(field.replace(/\\(x[0-9a-fA-F]{2}|t|\\|.)/g,
     (_, e) => {
       if (e === "t") return "\t";
-      if (e === "r") return "\r";
       if (e === "\\") return "\\";
       assert.equal(e[0], "x", `bad escape in ${name}: ${field}`);
       return String.fromCharCode(parseInt(e.slice(1), 16));

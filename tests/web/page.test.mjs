@@ -8,7 +8,7 @@ import { after, before, test } from "node:test";
 import { cli, hasCliCommand, launch, repo, scratch, serve } from "./harness.mjs";
 
 const QUERIES = [
-  "the guide", "THE Guide.", "guide", "(guide),", "привет", "ПРИВЕТ мир",
+  "the guide", "THE Guide.", "guide", "(guide),", "résumé", "RÉSUMÉ", "привет", "ПРИВЕТ мир",
   "ελληνικά", "word”", "text step", "*", "a", "nothing-here", "hostile",
 ];
 
