@@ -37,10 +37,10 @@ const TYPES = {
   ".dat": "application/octet-stream",
 };
 
-// Serves folder on 127.0.0.1 with `quarry-cli serve` when the build has it, else with a small
-// static server of its own. Returns { origin, close() }.
-export async function serve(folder) {
-  if (hasCliCommand("serve")) return serveWithCli(folder);
+// Serves folder on 127.0.0.1 with a small static server that answers with Last-Modified and
+// revalidates (304), so that a browser's cache is warm on the next visit: the benchmark's server.
+// Returns { origin, close() }.
+export async function serveCached(folder) {
   const root = resolve(folder);
   const server = createServer((request, response) => {
     let path;
@@ -74,7 +74,8 @@ export async function serve(folder) {
   return { origin: `http://127.0.0.1:${server.address().port}`, close: () => server.close() };
 }
 
-async function serveWithCli(folder) {
+// Serves folder on 127.0.0.1 with `quarry-cli serve --port 0`. Returns { origin, close() }.
+export async function serve(folder) {
   const child = spawn(findCli(), ["serve", folder, "--port", "0"], { stdio: ["ignore", "pipe", "pipe"] });
   let output = "";
   const origin = await new Promise((done, fail) => {
