@@ -18,6 +18,7 @@
 #include "DisplayText.h"
 #include "HelpWindow.h"
 #include "database/IndexDatabase.h"
+#include "database/IndexMessages.h"
 #include "io/FileError.h"
 #include "model/TextList.h"
 #include "model/TextOrder.h"
@@ -28,9 +29,6 @@
 namespace quarry {
 
 namespace {
-
-constexpr const char* kOpenError =
-    "Error opening database.  Make sure it is not being used and that it has write access.";
 
 // The status text holds at most this many bytes.
 constexpr std::size_t kStatusTextLimit = 255;
@@ -265,9 +263,9 @@ void MainDialog::OnOpenClose() {
     return;
   }
 
-  // 1 with the database open means a new, empty database was just created: it is shown as open.
-  if (database->Open() != 0 && !database->IsOpen()) {
-    QString message = QString::fromLatin1(kOpenError);
+  // A new, empty database that was just created is shown as open.
+  if (!OpenOrCreate(*database)) {
+    QString message = QString::fromLatin1(kOpenFailureText);
     if (!database->OpenError().empty()) {
       message += QStringLiteral("\n\n") + DisplayText(database->OpenError());
     }
@@ -292,12 +290,8 @@ void MainDialog::OnOpenClose() {
 }
 
 void MainDialog::OnSave() {
-  if (pageList->GetFirst() == nullptr) {
-    prompts->ShowMessage(this, QStringLiteral("No pages to save."));
-    return;
-  }
-  if (wordList->GetFirst() == nullptr) {
-    prompts->ShowMessage(this, QStringLiteral("Please build word list."));
+  if (const char* refusal = SaveRefusal(*pageList, *wordList)) {
+    prompts->ShowMessage(this, QString::fromLatin1(refusal));
     return;
   }
   SetStatus("Saving index...");

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace quarry::testing {
+namespace quarry::test {
 
 class TestDirectory {
  public:
@@ -56,4 +56,4 @@ class TestDirectory {
   std::string path_;
 };
 
-}  // namespace quarry::testing
+}  // namespace quarry::test
