@@ -8,6 +8,7 @@
 #include "cli/InfoCommand.h"
 #include "cli/PagesCommand.h"
 #include "cli/SearchCommand.h"
+#include "cli/ServeCommand.h"
 #include "cli/WordsCommand.h"
 #include "io/FileError.h"
 
@@ -27,7 +28,8 @@ int main(int argc, char** argv) {
   quarry::PagesCommand pages(app);
   quarry::WordsCommand words(app);
   quarry::SearchCommand search(app);
-  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search};
+  quarry::ServeCommand serve(app);
+  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &serve};
 
   try {
     app.parse(argc, argv);
