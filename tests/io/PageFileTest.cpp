@@ -1,9 +1,13 @@
 #include "io/PageFile.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -129,6 +133,34 @@ TEST_F(PageFileTest, EmptyFileOpensAndYieldsNothing) {
   EXPECT_EQ(file.ReadRest(), "");
 }
 
+#ifdef _WIN32
+
+TEST_F(PageFileTest, DirectoryDeviceAndMissingFileCannotBeOpened) {
+  PageFile file;
+  EXPECT_FALSE(file.Open(dir_.string()));
+  EXPECT_FALSE(file.OpenError().empty());
+  EXPECT_FALSE(file.Open((dir_ / "missing.htm").string()));
+  EXPECT_FALSE(file.OpenError().empty());
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_FALSE(file.Open("NUL"));
+}
+
+TEST_F(PageFileTest, FileHeldWithoutSharingElsewhereCannotBeOpened) {
+  const std::string path = Write("<html>");
+  const HANDLE holder = ::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  PageFile file;
+  EXPECT_FALSE(file.Open(path));
+  EXPECT_EQ(file.OpenError(), "Locked by another process");
+  ::CloseHandle(holder);
+  ASSERT_TRUE(file.Open(path));
+  PageFile reader;  // readers do not exclude each other
+  EXPECT_TRUE(reader.Open(path));
+}
+
+#else
+
 TEST_F(PageFileTest, ReadsPastTheSizeTheSystemReports) {
   PageFile file;  // /proc files report size 0 but have contents
   ASSERT_TRUE(file.Open("/proc/self/status"));
@@ -172,6 +204,8 @@ TEST_F(PageFileTest, FileLockedExclusivelyElsewhereCannotBeOpened) {
   PageFile reader;  // shared readers do not exclude each other
   EXPECT_TRUE(reader.Open(path));
 }
+
+#endif
 
 TEST_F(PageFileTest, CloseIsIdempotentAndReopenStartsAfresh) {
   PageFile file;
