@@ -16,7 +16,7 @@
 namespace quarry {
 namespace {
 
-using testing::TestDirectory;
+using test::TestDirectory;
 
 TEST(DatabaseFileTest, CreatesMissingFileAndNeverTruncates) {
   TestDirectory dir;
