@@ -1,7 +1,5 @@
 #include "cli/Command.h"
 
-#include <sys/stat.h>
-
 #include <cstdio>
 
 #include "database/IndexDatabase.h"
@@ -26,9 +24,8 @@ bool Command::OpenExisting(IndexDatabase& database) const {
   // is not a plain file is refused by the database, with its own message.)
   const DatabaseDirectory directory(indexDirectory_);
   for (const char* name : {kWordFileName, kPageFileName}) {
-    const std::string file = directory.PathOf(name);
-    struct stat info {};
-    if (::lstat(file.c_str(), &info) != 0 || (S_ISREG(info.st_mode) && info.st_size == 0)) {
+    if (directory.IsMissingOrEmpty(name)) {
+      const std::string file = directory.PathOf(name);
       PrintError("No index here: " + file +
                  " is missing or empty. Build one with 'quarry-cli index'.");
       return false;

@@ -1,7 +1,5 @@
 #include "cli/IndexCommand.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include "database/IndexMessages.h"
 #include "indexing/PageScanner.h"
 #include "io/DatabaseDirectory.h"
+#include "io/FolderReader.h"
 #include "io/SiteWalker.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
@@ -77,9 +76,9 @@ IndexCommand::IndexCommand(CLI::App& parent) : Command(parent, "index", kDescrip
 
 int IndexCommand::Run() {
   for (const std::string& path : paths_) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0) {
-      PrintError(path + ": " + std::strerror(errno));
+    std::string error;
+    if (FolderReader::KindOf(path, false, &error) == FolderReader::Kind::kMissing) {
+      PrintError(path + ": " + error);
       return 2;
     }
   }

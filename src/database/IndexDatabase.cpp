@@ -242,7 +242,16 @@ void IndexDatabase::CompleteReplacement(Files& files) {
     const auto index = static_cast<std::size_t>(slot);
     if (!files.waiting[index]) continue;
     // The name passes from one file we hold locked to another: no other opener can take it.
-    files.waiting[index]->RenameTo(kFileNames[index]);
+    // The file that has the name now is let go first, since Windows cannot rename a file over
+    // one that is held open; the replacement stays locked throughout, and should the rename
+    // fail, the name is taken again.
+    if (files.held[index]) files.held[index]->Close();
+    try {
+      files.waiting[index]->RenameTo(kFileNames[index]);
+    } catch (const FileError&) {
+      if (files.held[index]) files.held[index]->Open(files.folder, kFileNames[index]);
+      throw;
+    }
     files.held[index] = std::move(files.waiting[index]);
     if (files.waitingHeaders[index]) HeaderOf(slot) = *files.waitingHeaders[index];
     files.waitingHeaders[index].reset();

@@ -46,6 +46,12 @@ std::string DatabaseDirectory::PlainFileProblem(const std::string& name) const {
   return NotPlainFileText(path, S_ISLNK(status.st_mode));
 }
 
+bool DatabaseDirectory::IsMissingOrEmpty(const std::string& name) const {
+  struct stat status {};
+  if (::lstat(PathOf(name).c_str(), &status) != 0) return true;
+  return S_ISREG(status.st_mode) && status.st_size == 0;
+}
+
 void DatabaseDirectory::Remove(const std::string& name) const {
   const std::string path = PathOf(name);
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) throw FileError(path, errno);

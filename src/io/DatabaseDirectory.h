@@ -29,6 +29,8 @@ class DatabaseDirectory {
   // Empty when name is missing or a regular file; otherwise NotPlainFileText for it. A link is
   // never followed.
   std::string PlainFileProblem(const std::string& name) const;
+  // True when nothing is at name, or an empty regular file is (a link is not followed).
+  bool IsMissingOrEmpty(const std::string& name) const;
   // Removes name (a link itself, never what it points to); a missing name is no error. Throws
   // FileError on any other failure.
   void Remove(const std::string& name) const;

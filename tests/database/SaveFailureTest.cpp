@@ -1,11 +1,15 @@
 // A Save that fails or is killed part-way never loses the index: afterwards the database opens
 // and loads as exactly the previous index or exactly the new one.
+#ifndef _WIN32
 #include <fcntl.h>
+#endif
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <chrono>
@@ -216,6 +220,11 @@ class KilledSaveTest : public SaveFailureTest {
   // Runs a Save of new_ over old_ in a child, killed with SIGKILL at its file operation number
   // killAt, or, with killAt 0, after delay. Returns what the database loads afterwards.
   std::string KilledSave(std::uint64_t killAt, std::chrono::microseconds delay) {
+#ifdef _WIN32
+    (void)killAt;
+    (void)delay;
+    return {};
+#else
     TestDirectory dir;
     SaveOld(dir, old_);
     int ready[2];
@@ -247,12 +256,17 @@ class KilledSaveTest : public SaveFailureTest {
     close(ready[0]);
     close(ready[1]);
     return LoadDescription(dir);
+#endif
   }
 
-  static inline std::uint64_t killAt_ = 0;
+  [[maybe_unused]] static inline std::uint64_t killAt_ = 0;
 };
 
 TEST_F(KilledSaveTest, KilledAtEveryFileOperation) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "Windows: kills a forked child mid-save; the failing steps are tested by fault injection";
+#else
   const std::vector<FileOperation> operations = OperationsOfSave();
   std::size_t firstRename = 0;
   while (operations[firstRename] != FileOperation::kRename) ++firstRename;
@@ -263,9 +277,14 @@ TEST_F(KilledSaveTest, KilledAtEveryFileOperation) {
     // index.
     EXPECT_EQ(KilledSave(step, {}), step - 1 < firstRename - 3 ? oldText_ : newText_);
   }
+#endif
 }
 
 TEST_F(KilledSaveTest, KilledAfterVaryingDelays) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "Windows: kills a forked child mid-save; the failing steps are tested by fault injection";
+#else
   const auto start = std::chrono::steady_clock::now();
   {
     TestDirectory dir;
@@ -282,6 +301,7 @@ TEST_F(KilledSaveTest, KilledAfterVaryingDelays) {
     const std::string loaded = KilledSave(0, delay);
     EXPECT_TRUE(loaded == oldText_ || loaded == newText_);
   }
+#endif
 }
 
 // Names another program plants in the database's folder: a link to a file outside it, or a
@@ -291,7 +311,9 @@ class PlantedNameTest : public SaveFailureTest {
   void Plant(const std::string& name, bool fifo) {
     std::filesystem::remove(dir_.PathOf(name));
     if (fifo) {
+#ifndef _WIN32
       ASSERT_EQ(mkfifo(dir_.PathOf(name).c_str(), 0600), 0);
+#endif
     } else {
       std::filesystem::create_symlink(outside_.PathOf("victim"), dir_.PathOf(name));
     }
@@ -307,20 +329,24 @@ class PlantedNameTest : public SaveFailureTest {
 
   TestDirectory dir_;
   TestDirectory outside_;
-  static inline std::uint64_t plantAt_ = 0;
-  static inline std::uint64_t creations_ = 0;
+  [[maybe_unused]] static inline std::uint64_t plantAt_ = 0;
+  [[maybe_unused]] static inline std::uint64_t creations_ = 0;
   static inline std::string plantName_;
   static inline std::string plantTarget_;
 };
 
 TEST_F(PlantedNameTest, SaveRemovesWhatWasPlantedBeforeIt) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: FIFOs do not exist and Wine shows a symbolic link as a plain file; "
+                  "CREATE_NEW refuses any name that is taken";
+#else
   for (const auto& [name, fifo] :
-       std::vector<std::pair<std::string, bool>>{{"qrywDb.dat.tmp", false},
-                                                 {"qryfDb.dat.tmp", false},
-                                                 {"qryiDb.dat.tmp", false},
-                                                 {"qryDb.commit", false},
-                                                 {"qrywDb.dat.tmp", true},
-                                                 {"qryDb.commit", true}}) {
+       std::vector<std::pair<std::string, bool> >{{"qrywDb.dat.tmp", false},
+                                                  {"qryfDb.dat.tmp", false},
+                                                  {"qryiDb.dat.tmp", false},
+                                                  {"qryDb.commit", false},
+                                                  {"qrywDb.dat.tmp", true},
+                                                  {"qryDb.commit", true}}) {
     SCOPED_TRACE(name + (fifo ? " (FIFO)" : " (link)"));
     outside_.Write("victim", "the user's own file");
     SaveOld(dir_, old_);
@@ -332,9 +358,14 @@ TEST_F(PlantedNameTest, SaveRemovesWhatWasPlantedBeforeIt) {
     ExpectNothingWrittenThrough();
     EXPECT_TRUE(LoadDescription(dir_) == newText_);
   }
+#endif
 }
 
 TEST_F(PlantedNameTest, NameTakenAgainBeforeItsCreationFailsTheSave) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: FIFOs do not exist and Wine shows a symbolic link as a plain file; "
+                  "CREATE_NEW refuses any name that is taken";
+#else
   // The names in the order Save creates them.
   const char* const created[] = {"qryfDb.dat.tmp", "qryiDb.dat.tmp", "qrywDb.dat.tmp",
                                  "qryDb.commit"};
@@ -369,14 +400,19 @@ TEST_F(PlantedNameTest, NameTakenAgainBeforeItsCreationFailsTheSave) {
     ExpectNothingWrittenThrough();
     EXPECT_TRUE(LoadDescription(dir_) == oldText_);
   }
+#endif
 }
 
 TEST_F(PlantedNameTest, RecoveryRenamesOnlyPlainFiles) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: FIFOs do not exist and Wine shows a symbolic link as a plain file; "
+                  "CREATE_NEW refuses any name that is taken";
+#else
   // A crash left a complete replacement and its record; then a name was planted.
   for (const auto& [name, fifo, opens] :
-       std::vector<std::tuple<std::string, bool, bool>>{{"qrywDb.dat.tmp", false, false},
-                                                        {"qryiDb.dat.tmp", true, false},
-                                                        {"qryDb.commit", false, true}}) {
+       std::vector<std::tuple<std::string, bool, bool> >{{"qrywDb.dat.tmp", false, false},
+                                                         {"qryiDb.dat.tmp", true, false},
+                                                         {"qryDb.commit", false, true}}) {
     SCOPED_TRACE(name);
     outside_.Write("victim", "the user's own file");
     SaveOld(dir_, old_);
@@ -404,9 +440,14 @@ TEST_F(PlantedNameTest, RecoveryRenamesOnlyPlainFiles) {
     db.Close();
     for (const char* leftover : kLeftovers) std::filesystem::remove(dir_ / leftover);
   }
+#endif
 }
 
 TEST(HeldDatabaseTest, NoOtherOpenerGetsAFileWhileSavesReplaceThem) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "Windows: runs a second process with fork(); the lock is tested within one process";
+#else
   // The other process tries again and again to take the word file while this one saves: it must
   // never get it, not even the file a rename has just put aside.
   TestDirectory dir;
@@ -436,6 +477,7 @@ TEST(HeldDatabaseTest, NoOtherOpenerGetsAFileWhileSavesReplaceThem) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   close(done[1]);
+#endif
 }
 
 TEST(LeftoverFilesTest, TemporaryFilesWithoutRecordAreRemoved) {
@@ -475,6 +517,10 @@ TEST(LeftoverFilesTest, RecordCompletesTheRenamesStillToDo) {
 }
 
 TEST(LeftoverFilesTest, OpenTouchesNothingWhileAnotherProcessHoldsTheDatabase) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "Windows: runs a second process with fork(); the lock is tested within one process";
+#else
   TestDirectory dir;
   int ready[2];
   int done[2];
@@ -502,6 +548,7 @@ TEST(LeftoverFilesTest, OpenTouchesNothingWhileAnotherProcessHoldsTheDatabase) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+#endif
 }
 
 }  // namespace

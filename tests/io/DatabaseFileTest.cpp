@@ -1,9 +1,11 @@
 #include "io/DatabaseFile.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <string>
@@ -55,6 +57,10 @@ TEST(DatabaseFileTest, SecondOpenerInThisProcessFailsUntilClose) {
 }
 
 TEST(DatabaseFileTest, LockedAgainstAnotherProcess) {
+#ifdef _WIN32
+  GTEST_SKIP()
+      << "Windows: runs a second process with fork(); the lock is tested within one process";
+#else
   TestDirectory dir;
   DatabaseFile held;
   ASSERT_TRUE(held.Open(dir.Path(), "a.dat"));
@@ -68,6 +74,7 @@ TEST(DatabaseFileTest, LockedAgainstAnotherProcess) {
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 TEST(DatabaseFileTest, RenamedFileStaysLockedUnderItsNewName) {
@@ -77,6 +84,9 @@ TEST(DatabaseFileTest, RenamedFileStaysLockedUnderItsNewName) {
   DatabaseFile replacement;
   ASSERT_TRUE(replacement.Open(dir.Path(), "a.tmp"));
   replacement.Write("new", 3);
+#ifdef _WIN32
+  old.Close();  // Windows cannot rename a file over one that is held open
+#endif
   replacement.RenameTo("a.dat");
   EXPECT_EQ(replacement.Path(), dir.PathOf("a.dat"));
   old.Close();
@@ -87,6 +97,10 @@ TEST(DatabaseFileTest, RenamedFileStaysLockedUnderItsNewName) {
 }
 
 TEST(DatabaseFileTest, RefusesWhatIsNotARegularFile) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: symbolic links need privileges and FIFOs do not exist; reparse points "
+                  "are refused by attribute";
+#else
   TestDirectory dir;
   DatabaseFile file;
   dir.Write("target", "kept");
@@ -107,9 +121,14 @@ TEST(DatabaseFileTest, RefusesWhatIsNotARegularFile) {
   EXPECT_FALSE(file.Open(dir.Path() + "/missing", "a.dat"));
   EXPECT_EQ(file.OpenErrorNumber(), ENOENT);
   EXPECT_NE(file.OpenError().find("No such file or directory"), std::string::npos);
+#endif
 }
 
 TEST(DatabaseFileTest, CreateNeverOpensWhatIsThere) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows: symbolic links need privileges and FIFOs do not exist; reparse points "
+                  "are refused by attribute";
+#else
   TestDirectory dir;
   dir.Write("target", "kept");
   ASSERT_EQ(symlink("target", dir.PathOf("link").c_str()), 0);
@@ -131,6 +150,7 @@ TEST(DatabaseFileTest, CreateNeverOpensWhatIsThere) {
   created.Create(dir.Path(), "new");
   DatabaseFile other;
   EXPECT_FALSE(other.Open(dir.Path(), "new", DatabaseFile::Access::kRead));  // held exclusively
+#endif
 }
 
 TEST(DatabaseFileTest, ReadersShareTheirLock) {
