@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-namespace quarry::testing {
+namespace quarry::test {
 
 class TestDirectory {
  public:
@@ -69,4 +69,4 @@ class TestDirectory {
   std::string path_;
 };
 
-}  // namespace quarry::testing
+}  // namespace quarry::test
