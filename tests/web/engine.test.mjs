@@ -150,8 +150,11 @@ test("stored paths become links below the site root, or none", () => {
     ["public/", ["public/"], null],
   ];
   for (const [path, strip, want] of rows) {
-    assert.equal(new LinkMaker({ siteRoot: root, strip }).linkFor(bytes(path)), want, path);
+    const url = new LinkMaker({ siteRoot: root, strip }).linkFor(bytes(path));
+    assert.equal(url, want, path);
+    if (url) assert.equal(new URL(url).href, url, path); // as the URL parser writes it
   }
+  assert.equal(new LinkMaker({ siteRoot: "javascript:alert(1)//" }).linkFor(bytes("a.html")), null);
   assert.equal(new LinkMaker({ siteRoot: root, strip: ["C%3A/Users/u/public/"], windows: true })
     .linkFor(bytes("C:\\Users\\u\\public\\docs\\a.html")), "https://example.org/site/docs/a.html");
   assert.equal(new LinkMaker({ siteRoot: root, strip: [] }).linkFor(Uint8Array.of(0x78, 0xe9)),
