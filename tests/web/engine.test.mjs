@@ -199,3 +199,13 @@ test("files that disagree are fetched once more past the cache", async (t) => {
   t.mock.method(globalThis, "fetch", async () => new Response("<!doctype html>"));
   await assert.rejects(open("http://127.0.0.1/_search/"), /damaged: qrywDb.dat is not an index file/);
 });
+
+test("the page's files carry the generated-file mark and no inline script or style", () => {
+  for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
+    const body = readFileSync(new URL(`../../web/${name}`, import.meta.url), "utf8");
+    assert.match(body.split("\n")[0], /quarry web: generated file/, name);
+    if (name === "search.html") {
+      assert.doesNotMatch(body, /<script(?![^>]*\ssrc=)|<style|\sstyle=|\son[a-z]+=/i, name);
+    }
+  }
+});
