@@ -77,10 +77,10 @@ export function decodeTexts(bytes) {
 function decodeDisplayTexts(bytes) {
   const texts = decodeTexts(bytes);
   if (texts.length === 0) return { raw: texts, text: [] };
-  const first = texts[0].byteOffset;
+  const first = texts[0].byteOffset - bytes.byteOffset;
   const last = texts[texts.length - 1];
   try {
-    const whole = utf8.decode(bytes.subarray(first, last.byteOffset + last.length));
+    const whole = utf8.decode(bytes.subarray(first, last.byteOffset - bytes.byteOffset + last.length));
     const text = whole.split("\0");
     if (text.length === texts.length) return { raw: texts, text };
   } catch {
