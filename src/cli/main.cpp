@@ -9,6 +9,7 @@
 #include "cli/PagesCommand.h"
 #include "cli/SearchCommand.h"
 #include "cli/ServeCommand.h"
+#include "cli/WebCommand.h"
 #include "cli/WordsCommand.h"
 #include "io/FileError.h"
 
@@ -28,8 +29,9 @@ int main(int argc, char** argv) {
   quarry::PagesCommand pages(app);
   quarry::WordsCommand words(app);
   quarry::SearchCommand search(app);
+  quarry::WebCommand web(app);
   quarry::ServeCommand serve(app);
-  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &serve};
+  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &web, &serve};
 
   try {
     app.parse(argc, argv);

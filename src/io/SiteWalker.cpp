@@ -77,7 +77,7 @@ void SiteWalker::Walk(const std::string& root) {
                                        : DT_UNKNOWN;
       }
       if (type == DT_DIR) {
-        folders.push_back(std::move(child));
+        if (!IsExcluded(child)) folders.push_back(std::move(child));
       } else if (type == DT_REG) {
         if (HasPageExtension(name)) pages_.push_back(std::move(child));
       } else if (type == DT_LNK && HasPageExtension(name)) {
@@ -90,6 +90,28 @@ void SiteWalker::Walk(const std::string& root) {
       }
     }
   }
+}
+
+bool SiteWalker::ExcludeFolder(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
+  excluded_.emplace(info.st_dev, info.st_ino);
+  return true;
+}
+
+void SiteWalker::ExcludeFoldersWhere(std::function<bool(const std::string&)> test) {
+  excludeTests_.push_back(std::move(test));
+}
+
+bool SiteWalker::IsExcluded(const std::string& folder) const {
+  if (!excluded_.empty()) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) == 0 && excluded_.count({info.st_dev, info.st_ino}) > 0) {
+      return true;
+    }
+  }
+  return std::any_of(excludeTests_.begin(), excludeTests_.end(),
+                     [&folder](const auto& test) { return test(folder); });
 }
 
 std::vector<std::string> SiteWalker::SortedPages() const {

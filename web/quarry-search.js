@@ -1,0 +1,1 @@
+// quarry web: generated file; quarry-cli web replaces it
