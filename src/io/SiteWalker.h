@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <set>
 #include <string>
@@ -42,6 +43,13 @@ class SiteWalker {
   // (quarry::ComparePageOrder).
   std::vector<std::string> SortedPages() const;
 
+  // The number of pages gathered so far.
+  std::size_t Count() const { return pages_.size(); }
+
+  // progress, when set, hears Count() after each folder the walk has read, so that a long walk
+  // can show how far it has come.
+  void SetProgress(std::function<void(std::size_t)> progress) { progress_ = std::move(progress); }
+
   // True when name ends in ".htm" or ".html", ASCII case-insensitive.
   static bool HasPageExtension(const std::string& name);
 
@@ -50,6 +58,7 @@ class SiteWalker {
   bool IsExcluded(const std::string& folder) const;
 
   std::function<void(const std::string&)> warn_;
+  std::function<void(std::size_t)> progress_;
   std::vector<std::string> pages_;
   std::set<std::pair<dev_t, ino_t>> excluded_;
   std::vector<std::function<bool(const std::string&)>> excludeTests_;
