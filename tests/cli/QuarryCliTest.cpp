@@ -210,6 +210,26 @@ TEST_F(QuarryCliTest, WordsOfEveryScriptAreKeptWholeAndFoundInAnyCase) {
             "0\tintl/a.html\tПривет world\n1\tintl/b.html\tintl/b.html\n");
   EXPECT_EQ(Run({"search", "ελληνικά", "RÉSUMÉ", "WORD"}).out, "0\tintl/a.html\tПривет world\n");
   EXPECT_EQ(Run({"search", "Caf"}).out, "");
+
+  // Prefixes: the *s go, the rest is trimmed (a single letter kept) and folded.
+  const std::string a = "0\tintl/a.html\tПривет world\n";
+  const std::string b = "1\tintl/b.html\tintl/b.html\n";
+  const struct {
+    std::vector<std::string> words;
+    std::string out;
+  } rows[] = {
+      {{"пРиВ*"}, a + b},   {{"Caf*"}, a},       {{"w*"}, a + b},
+      {{"(ελλ**"}, a},      {{"* word"}, a + b}, {{"wor* привет*"}, a + b},
+      {{"worl*", "б*"}, a}, {{"caf.*"}, a},      {{"wordy*"}, ""},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args{"search"};
+    args.insert(args.end(), row.words.begin(), row.words.end());
+    const Result search = Run(args);
+    EXPECT_EQ(search.status, 0) << row.words[0];
+    EXPECT_EQ(search.out, row.out) << row.words[0];
+  }
+  EXPECT_EQ(Run({"search", "*"}).status, 2);  // a bare * is no word
 }
 
 TEST_F(QuarryCliTest, UsageErrorsTouchNothing) {
