@@ -14,6 +14,7 @@
 #include "cli/OutputFolder.h"
 #include "cli/RecordWriter.h"
 #include "cli/WebPageFile.h"
+#include "database/FileHeader.h"
 #include "database/IndexDatabase.h"
 #include "io/FileError.h"
 
@@ -126,9 +127,14 @@ std::string SettingsJson(const std::string& siteRoot, const std::vector<std::str
   return json + "]\n}\n";
 }
 
-// The whole file name in folder, read without following a link.
-std::string ReadWhole(const std::string& path) {
+// The whole index file at path, read without following a link; a missing one (a title file
+// an older index lacks) reads as a fresh empty file.
+std::string ReadIndexFile(const std::string& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    const auto fresh = FileHeader::Fresh().Encode();
+    return std::string(fresh.begin(), fresh.end());
+  }
   if (fd < 0) throw FileError(path, errno);
   std::string bytes;
   char buffer[65536];
@@ -227,13 +233,27 @@ int WebCommand::Run() {
     return 1;
   }
 
+  // The index is held locked while it is read, so that the copies are one consistent set.
+  const std::string knownOut = RealPath(outPath);
+  const bool copyIndex = knownOut.empty() || knownOut != realDatabase;
+  LoadedIndex index;
+  std::vector<std::string> copies;
+  {
+    IndexDatabase indexDatabase(database);
+    if (!LoadExisting(indexDatabase, index)) return 1;
+    if (copyIndex) {
+      for (const char* name : kIndexFiles) {
+        copies.push_back(ReadIndexFile(DatabaseFile(database, name)));
+      }
+    }
+  }
+
   OutputFolder out;
   if (!out.Open(outPath, !out_.empty())) {
     PrintError("cannot open the output folder " + out.Error());
     return out.ErrorNumber() == ENOENT ? 2 : 1;
   }
   const std::string realOut = RealPath(outPath);
-  const bool copyIndex = realOut != realDatabase;
 
   // Everything that may not be replaced is found before anything is written.
   std::vector<std::string> refusals;
@@ -261,18 +281,6 @@ int WebCommand::Run() {
     for (const std::string& refusal : refusals) PrintError("will not replace " + refusal);
     PrintError("nothing written");
     return 1;
-  }
-
-  // The index is held locked while it is read, so the copies are one consistent set.
-  LoadedIndex index;
-  std::vector<std::string> copies;
-  {
-    IndexDatabase indexDatabase(database);
-    if (!LoadExisting(indexDatabase, index)) return 1;
-    if (copyIndex) {
-      for (const char* name : kIndexFiles)
-        copies.push_back(ReadWhole(DatabaseFile(database, name)));
-    }
   }
 
   const std::vector<std::string> strip = StripPrefixes(rootGiven, realRoot, here);
