@@ -54,16 +54,26 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// Sets a flag for the life of the object.
-class FlagGuard {
+// Marks the window busy for the life of the object: no other command starts, and the page list
+// box refuses drops, so that a file dropped meanwhile stays with its source.
+class BusyGuard {
  public:
-  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagGuard() { flag_ = false; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
+  BusyGuard(bool& busy, ByteListBox& dropTarget)
+      : busy_(busy), dropTarget_(dropTarget), tookDrops_(dropTarget.acceptDrops()) {
+    busy_ = true;
+    dropTarget_.SetAcceptFileDrops(false);
+  }
+  ~BusyGuard() {
+    dropTarget_.SetAcceptFileDrops(tookDrops_);
+    busy_ = false;
+  }
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
 
  private:
-  bool& flag_;
+  bool& busy_;
+  ByteListBox& dropTarget_;
+  bool tookDrops_;
 };
 
 }  // namespace
@@ -180,6 +190,11 @@ void MainDialog::SetStatus(std::string_view text) {
 
 void MainDialog::ClearStatus() { SetStatus(" "); }
 
+void MainDialog::ShowProgress(std::string_view text) {
+  SetStatus(text);
+  ui->statusLabel->repaint();
+}
+
 void MainDialog::UpdateListExtent(ByteListBox* listBox) {
   int widest = 0;
   for (int row = 0; row < listBox->Entries().Count(); ++row) {
@@ -204,6 +219,30 @@ void MainDialog::ClearStatistics() {
   sizeText.clear();
   indexText.clear();
   TransferLabels();
+}
+
+void MainDialog::ShowClosed() {
+  pageListBox->Entries().Clear();
+  wordListBox->Entries().Clear();
+  wordList->Clear();
+  pageList->Clear();
+  titleList->Clear();
+  ClearStatistics();
+  buildButton->setEnabled(false);
+  saveButton->setEnabled(false);
+  newButton->setEnabled(true);
+  wordListBox->setEnabled(false);
+  pageListBox->setEnabled(false);
+  addPagesButton->setEnabled(false);
+  openButton->setText(QStringLiteral("&Open"));
+  UpdateListExtent(wordListBox);
+  UpdateListExtent(pageListBox);
+}
+
+void MainDialog::ShowOpenError(const std::string& reason) {
+  QString message = QString::fromLatin1(kOpenError);
+  if (!reason.empty()) message += QStringLiteral("\n\n") + DisplayText(reason);
+  prompts->ShowMessage(this, message);
 }
 
 void MainDialog::FillWordListBox() {
@@ -240,42 +279,39 @@ void MainDialog::OnOpenClose() {
   wordList->Clear();
   pageList->Clear();
   titleList->Clear();
+  buildIncomplete = false;
 
   if (database->IsOpen()) {
     database->Close();
-    ClearStatistics();
-    buildButton->setEnabled(false);
-    saveButton->setEnabled(false);
-    newButton->setEnabled(true);
-    wordListBox->setEnabled(false);
-    pageListBox->setEnabled(false);
-    addPagesButton->setEnabled(false);
-    openButton->setText(QStringLiteral("&Open"));
-    UpdateListExtent(wordListBox);
-    UpdateListExtent(pageListBox);
+    ShowClosed();
     return;
   }
 
-  // 1 with the database open means a new, empty database was just created: it is shown as open.
-  if (database->Open() != 0 && !database->IsOpen()) {
-    QString message = QString::fromLatin1(kOpenError);
-    if (!database->OpenError().empty()) {
-      message += QStringLiteral("\n\n") + DisplayText(database->OpenError());
+  // The database is opened, loaded and described before the window changes: whatever fails on
+  // the way, the files are released and the window shows the database closed, as it is.
+  try {
+    // 1 with the database open means a new, empty database was just created: shown as open.
+    if (database->Open() != 0 && !database->IsOpen()) {
+      UpdateListExtent(wordListBox);
+      UpdateListExtent(pageListBox);
+      ShowOpenError(database->OpenError());
+      return;
     }
-    UpdateListExtent(wordListBox);
-    UpdateListExtent(pageListBox);
-    prompts->ShowMessage(this, message);
+    database->Load(*wordList, *pageList, *titleList);
+    ShowStatistics();
+  } catch (const std::exception& error) {
+    database->Close();
+    ShowClosed();
+    ShowOpenError(error.what());
     return;
   }
 
-  ShowStatistics();
   addPagesButton->setEnabled(true);
   newButton->setEnabled(false);
   wordListBox->setEnabled(true);
   pageListBox->setEnabled(true);
   openButton->setText(QStringLiteral("&Close"));
 
-  database->Load(*wordList, *pageList, *titleList);
   FillWordListBox();
   UpdateListExtent(wordListBox);
   FillPageListBox();
@@ -287,11 +323,12 @@ void MainDialog::OnSave() {
     prompts->ShowMessage(this, QStringLiteral("No pages to save."));
     return;
   }
-  if (wordList->GetFirst() == nullptr) {
+  // A Build that did not complete left part of an index: it is never saved.
+  if (wordList->GetFirst() == nullptr || buildIncomplete) {
     prompts->ShowMessage(this, QStringLiteral("Please build word list."));
     return;
   }
-  SetStatus("Saving index...");
+  ShowProgress("Saving index...");
   // Save replaces the files as a whole and keeps the old index until the new one is safe, so
   // no Reset comes first (a Reset would destroy the old index before the new one is written).
   database->Save(*wordList, *pageList, *titleList);
@@ -302,8 +339,16 @@ void MainDialog::OnSave() {
 
 void MainDialog::OnNew() {
   if (!prompts->AskNewIndex(this)) return;
-  if (!database->IsOpen()) database->Open();
-  database->Reset();
+  try {
+    if (!database->IsOpen()) database->Open();
+    database->Reset();
+  } catch (const std::exception& error) {
+    // No new index: nothing stays held, and the window shows the database closed, as it is.
+    database->Close();
+    ShowClosed();
+    ShowOpenError(error.what());
+    return;
+  }
   database->Close();
   OnOpenClose();
 }
@@ -319,7 +364,10 @@ void MainDialog::OnBuild() {
   }
   if (!prompts->AskNewIndex(this)) return;
 
-  FlagGuard busyGuard(busy);
+  // Until the run completes the lists hold part of an index: Save stays off.
+  buildIncomplete = true;
+  saveButton->setEnabled(false);
+  BusyGuard busyGuard(busy, *pageListBox);
   std::optional<WaitCursor> waitCursor(std::in_place);
   lastPaint = NowMs();
 
@@ -334,7 +382,7 @@ void MainDialog::OnBuild() {
       ++row;
       continue;
     }
-    SetStatus(CutToBytes("Scanning " + path, kStatusTextLimit));
+    ShowProgress(CutToBytes("Scanning " + path, kStatusTextLimit));
     KeepPainting();
     bool keep = false;
     database->ScanPage(*wordList, *pageList, *titleList, path, keep);
@@ -348,7 +396,7 @@ void MainDialog::OnBuild() {
   }
   UpdateListExtent(pageListBox);
 
-  SetStatus("Updating word list");
+  ShowProgress("Updating word list");
   KeepPainting();
   wordListBox->Entries().Clear();
   FillWordListBox();
@@ -357,6 +405,7 @@ void MainDialog::OnBuild() {
   waitCursor.reset();
   ClearStatus();
   ShowStatistics();
+  buildIncomplete = false;
   saveButton->setEnabled(true);
   buildButton->setEnabled(false);
 }
@@ -373,7 +422,7 @@ void MainDialog::OnAddPages() {
 }
 
 void MainDialog::OnDropFiles(const std::vector<std::string>& paths) {
-  FlagGuard busyGuard(busy);  // the window paints while a large drop is gathered
+  BusyGuard busyGuard(busy, *pageListBox);  // the window paints while a large drop is gathered
   WaitCursor waitCursor;
   activateWindow();
   raise();
@@ -426,7 +475,7 @@ void MainDialog::OnRemoveWords() {
   }
   wordListBox->Entries().RemoveRows(std::move(removed));
   UpdateListExtent(wordListBox);
-  saveButton->setEnabled(true);
+  saveButton->setEnabled(!buildIncomplete);  // never over part of an index
 }
 
 // ---- Help and About
