@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -94,9 +95,9 @@ void SiteWalker::Walk(const std::string& root) {
 }
 
 bool SiteWalker::ExcludeFolder(const std::string& path) {
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return false;
-  excluded_.emplace(info.st_dev, info.st_ino);
+  std::error_code error;
+  if (!std::filesystem::is_directory(path, error)) return false;
+  excluded_.push_back(path);
   return true;
 }
 
@@ -105,13 +106,12 @@ void SiteWalker::ExcludeFoldersWhere(std::function<bool(const std::string&)> tes
 }
 
 bool SiteWalker::IsExcluded(const std::string& folder) const {
-  if (!excluded_.empty()) {
-    struct stat info {};
-    if (::lstat(folder.c_str(), &info) == 0 && excluded_.count({info.st_dev, info.st_ino}) > 0) {
-      return true;
-    }
-  }
-  return std::any_of(excludeTests_.begin(), excludeTests_.end(),
+  const auto same = [&folder](const std::string& excluded) {
+    std::error_code error;
+    return std::filesystem::equivalent(folder, excluded, error);
+  };
+  return std::any_of(excluded_.begin(), excluded_.end(), same) ||
+         std::any_of(excludeTests_.begin(), excludeTests_.end(),
                      [&folder](const auto& test) { return test(folder); });
 }
 

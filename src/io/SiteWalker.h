@@ -1,11 +1,8 @@
 // Gathers the page files named on the command line: files as given, folders walked for pages.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <functional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,8 +28,8 @@ class SiteWalker {
 
   // Leaves the folder at path, with everything below it, out of the walks of later Add calls
   // when it lies inside a folder walked; a folder given to Add is itself always walked. The
-  // folder is known by its device and inode, however it is named. Returns false, excluding
-  // nothing, when path is not a folder (links followed).
+  // folder is recognised however it is named (std::filesystem::equivalent). Returns false,
+  // excluding nothing, when path is not a folder (links followed).
   bool ExcludeFolder(const std::string& path);
 
   // Leaves out of later walks, like ExcludeFolder, every folder inside a folder walked for
@@ -60,7 +57,7 @@ class SiteWalker {
   std::function<void(const std::string&)> warn_;
   std::function<void(std::size_t)> progress_;
   std::vector<std::string> pages_;
-  std::set<std::pair<dev_t, ino_t>> excluded_;
+  std::vector<std::string> excluded_;
   std::vector<std::function<bool(const std::string&)>> excludeTests_;
 };
 
