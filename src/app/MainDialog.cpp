@@ -20,6 +20,7 @@
 #include "DroppedPages.h"
 #include "HelpWindow.h"
 #include "database/IndexDatabase.h"
+#include "database/IndexMessages.h"
 #include "io/FileError.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
@@ -29,9 +30,6 @@
 namespace quarry {
 
 namespace {
-
-constexpr const char* kOpenError =
-    "Error opening database.  Make sure it is not being used and that it has write access.";
 
 // The status text holds at most this many bytes.
 constexpr std::size_t kStatusTextLimit = 255;
@@ -240,7 +238,7 @@ void MainDialog::ShowClosed() {
 }
 
 void MainDialog::ShowOpenError(const std::string& reason) {
-  QString message = QString::fromLatin1(kOpenError);
+  QString message = QString::fromLatin1(kOpenFailureText);
   if (!reason.empty()) message += QStringLiteral("\n\n") + DisplayText(reason);
   prompts->ShowMessage(this, message);
 }
@@ -290,8 +288,8 @@ void MainDialog::OnOpenClose() {
   // The database is opened, loaded and described before the window changes: whatever fails on
   // the way, the files are released and the window shows the database closed, as it is.
   try {
-    // 1 with the database open means a new, empty database was just created: shown as open.
-    if (database->Open() != 0 && !database->IsOpen()) {
+    // A new, empty database that was just created is shown as open.
+    if (!OpenOrCreate(*database)) {
       UpdateListExtent(wordListBox);
       UpdateListExtent(pageListBox);
       ShowOpenError(database->OpenError());
@@ -319,13 +317,11 @@ void MainDialog::OnOpenClose() {
 }
 
 void MainDialog::OnSave() {
-  if (pageList->GetFirst() == nullptr) {
-    prompts->ShowMessage(this, QStringLiteral("No pages to save."));
-    return;
-  }
+  const char* refusal = SaveRefusal(*pageList, *wordList);
   // A Build that did not complete left part of an index: it is never saved.
-  if (wordList->GetFirst() == nullptr || buildIncomplete) {
-    prompts->ShowMessage(this, QStringLiteral("Please build word list."));
+  if (refusal == nullptr && buildIncomplete) refusal = kNoWordsToSaveText;
+  if (refusal != nullptr) {
+    prompts->ShowMessage(this, QString::fromLatin1(refusal));
     return;
   }
   ShowProgress("Saving index...");

@@ -16,6 +16,7 @@
 #include "cli/WebPageFile.h"
 #include "database/FileHeader.h"
 #include "database/IndexDatabase.h"
+#include "io/DatabaseDirectory.h"
 #include "io/FileError.h"
 
 namespace quarry {
@@ -222,7 +223,7 @@ std::optional<std::string> WebCommand::PathBelowRoot(std::string_view path,
 }
 
 int WebCommand::Run() {
-  const std::string& database = DatabaseDirectory();
+  const std::string& database = IndexDirectory();
   const std::string& outPath = out_.empty() ? database : out_;
   const std::string rootGiven = siteRoot_.empty() ? "." : siteRoot_;
   const std::string here = RealPath(".");
@@ -243,7 +244,7 @@ int WebCommand::Run() {
     if (!LoadExisting(indexDatabase, index)) return 1;
     if (copyIndex) {
       for (const char* name : kIndexFiles) {
-        copies.push_back(ReadIndexFile(DatabaseFile(database, name)));
+        copies.push_back(ReadIndexFile(DatabaseDirectory(database).PathOf(name)));
       }
     }
   }

@@ -512,7 +512,7 @@ class MainDialogTest : public QObject {
     bool versionShown = false;
     bool iconShown = false;
     for (const QLabel* label : labels) {
-      versionShown |= label->text() == QStringLiteral("Quarry v1.0");
+      versionShown |= label->text() == QStringLiteral("Quarry v" QUARRY_VERSION);  // the project's
       iconShown |= !label->pixmap().isNull();
     }
     QVERIFY(versionShown);
