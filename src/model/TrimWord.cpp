@@ -71,10 +71,10 @@ char* TrimWord(const char* word, char* work, bool dropOneCharacter) {
     --len;
   }
 
-  // Closing marks, then the non-ASCII blanks they uncovered (ASCII ones stay).
-  if (len > 0 && IsClosingMark(s[len - 1])) {
-    while (len > 0 && IsClosingMark(s[len - 1])) s[--len] = '\0';
-    while (len > 0 && IsHighByte(s[len - 1]) && EndsWithBlank(s, len)) s[--len] = '\0';
+  // Closing marks, and the non-ASCII blanks among them; ASCII blanks stay.
+  while (len > 0 &&
+         (IsClosingMark(s[len - 1]) || (IsHighByte(s[len - 1]) && EndsWithBlank(s, len)))) {
+    s[--len] = '\0';
   }
 
   // One character left: one byte, or one well-formed UTF-8 sequence.
