@@ -250,7 +250,7 @@ function isOneCharacter(bytes, begin, end) {
 }
 
 // Trims one word (bytes) as the indexer does before it stores a word: at most 511 bytes, blanks
-// off both ends, one opening bracket, the closing marks, the non-ASCII blanks those uncovered,
+// off both ends, one opening bracket, the closing marks with the non-ASCII blanks among them,
 // and a word of one character becomes empty unless `keepSingle` (prefix words).
 export function trimWord(word, keepSingle = false) {
   let end = Math.min(word.length, MAX_WORD_BYTES);
@@ -258,10 +258,9 @@ export function trimWord(word, keepSingle = false) {
   while (end - begin > 1 && blankAtEnd(word, begin, end)) --end;
   while (begin < end && blankAtStart(word, begin, end)) ++begin;
   if (begin < end && OPENING.has(word[begin])) ++begin;
-  const marked = end;
-  while (end > begin && CLOSING.has(word[end - 1])) --end;
-  if (end < marked) {
-    while (end > begin && word[end - 1] >= 0x80 && blankAtEnd(word, begin, end)) --end;
+  while (end > begin &&
+         (CLOSING.has(word[end - 1]) || (word[end - 1] >= 0x80 && blankAtEnd(word, begin, end)))) {
+    --end;
   }
   if (!keepSingle && isOneCharacter(word, begin, end)) return word.subarray(0, 0);
   return word.subarray(begin, end);
