@@ -33,7 +33,7 @@ bool IsClosingMark(char c) {
 
 }  // namespace
 
-char* TrimWord(const char* word, char* work) {
+char* TrimWord(const char* word, char* work, bool dropOneCharacter) {
   // Copy at most 511 bytes and the NUL, so the work buffer is never overrun.
   std::size_t len = 0;
   while (len < kWordBufferSize - 1 && word[len] != '\0') ++len;
@@ -74,8 +74,8 @@ char* TrimWord(const char* word, char* work) {
   }
 
   // One character left: one byte, or one well-formed UTF-8 sequence.
-  if (len == 1 || (len <= 4 && IsHighByte(static_cast<unsigned char>(s[0])) &&
-                   Utf8SequenceLength(s, len) == len)) {
+  if (dropOneCharacter && (len == 1 || (len <= 4 && IsHighByte(static_cast<unsigned char>(s[0])) &&
+                                        Utf8SequenceLength(s, len) == len))) {
     s[0] = '\0';
   }
   return s;

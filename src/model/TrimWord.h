@@ -16,7 +16,8 @@ inline constexpr std::size_t kWordBufferSize = 512;
 // a word with ASCII ends is trimmed without looking at UTF-8. Returns a pointer into work to the
 // trimmed, possibly empty, NUL-terminated word. A word longer than 511 bytes is cut to its first
 // 511 bytes first. The rule is documented in doc/index-format.md ("Word normalisation").
+// With dropOneCharacter false, a word left with one character stays (for a search prefix).
 // REQUIRES: word is NUL-terminated; work holds kWordBufferSize bytes.
-char* TrimWord(const char* word, char* work);
+char* TrimWord(const char* word, char* work, bool dropOneCharacter = true);
 
 }  // namespace quarry
