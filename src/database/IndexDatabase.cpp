@@ -242,14 +242,16 @@ void IndexDatabase::CompleteReplacement(Files& files) {
     const auto index = static_cast<std::size_t>(slot);
     if (!files.waiting[index]) continue;
     // The name passes from one file we hold locked to another: no other opener can take it.
-    // The file that has the name now is let go first, since Windows cannot rename a file over
-    // one that is held open; the replacement stays locked throughout, and should the rename
-    // fail, the name is taken again.
-    if (files.held[index]) files.held[index]->Close();
+    // Where a file held open cannot be replaced (Windows), the file that has the name is let
+    // go just before; should the rename fail, the name is taken again. There another opener
+    // may take the old file in between: the rename then fails, and the next Save or Open
+    // completes it.
+    const bool letGo = !DatabaseFile::kRenamesOverHeldFiles && files.held[index];
+    if (letGo) files.held[index]->Close();
     try {
       files.waiting[index]->RenameTo(kFileNames[index]);
     } catch (const FileError&) {
-      if (files.held[index]) files.held[index]->Open(files.folder, kFileNames[index]);
+      if (letGo) files.held[index]->Open(files.folder, kFileNames[index]);
       throw;
     }
     files.held[index] = std::move(files.waiting[index]);

@@ -72,6 +72,13 @@ class DatabaseFile {
   // renaming nothing, when the file's own name no longer gives the held file (another program
   // replaced it), so that only the file this object holds is ever renamed.
   void RenameTo(const std::string& newName);
+  // Whether RenameTo may replace a file that is held open. POSIX renames over it; Windows
+  // cannot, so there the holder of the name must Close it first.
+#ifdef _WIN32
+  static constexpr bool kRenamesOverHeldFiles = false;
+#else
+  static constexpr bool kRenamesOverHeldFiles = true;
+#endif
 
   // Gives this file the access permissions of other, as far as the system allows; a file that
   // replaces another keeps what its owner set. Failures are ignored.

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -40,6 +41,21 @@ FolderReader::Kind FolderReader::KindOf(const std::string& path, bool followLink
   }
   return KindOfMode(info.st_mode);
 }
+
+bool FolderReader::Same(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+bool FolderReader::MakeFolder(const std::string& path, std::string* error) {
+  if (::mkdir(path.c_str(), 0777) == 0) return true;
+  if (error != nullptr) *error = std::strerror(errno);
+  return false;
+}
+
+void FolderReader::RemoveEmptyFolder(const std::string& path) noexcept { ::rmdir(path.c_str()); }
 
 bool FolderReader::Open(const std::string& folder) {
   handle_.reset();

@@ -27,6 +27,16 @@ class FolderReader {
   // for a link that leads nowhere). kMissing sets *error, when given, to the system's text.
   static Kind KindOf(const std::string& path, bool followLinks, std::string* error = nullptr);
 
+  // True when a and b name the same existing file or folder, links followed.
+  static bool Same(const std::string& a, const std::string& b);
+
+  // Makes the folder path (its parent must exist). Returns false, with the system's text in
+  // *error, when it cannot be made.
+  static bool MakeFolder(const std::string& path, std::string* error);
+
+  // Removes the folder path if it is empty; failures are ignored.
+  static void RemoveEmptyFolder(const std::string& path) noexcept;
+
   // Starts reading folder's entries. Returns false, with Error() set, when it cannot be read.
   bool Open(const std::string& folder);
 

@@ -61,6 +61,34 @@ FolderReader::Kind FolderReader::KindOf(const std::string& path, bool followLink
                           ~static_cast<DWORD>(FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
+bool FolderReader::Same(const std::string& a, const std::string& b) {
+  const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE handle = ::CreateFileW(
+        windows::Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = ::GetFileInformationByHandle(handle, &info) != 0;
+    ::CloseHandle(handle);
+    return known;
+  };
+  BY_HANDLE_FILE_INFORMATION first{};
+  BY_HANDLE_FILE_INFORMATION second{};
+  return identity(a, first) && identity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+bool FolderReader::MakeFolder(const std::string& path, std::string* error) {
+  if (::CreateDirectoryW(windows::Wide(path).c_str(), nullptr) != 0) return true;
+  if (error != nullptr) *error = windows::SystemMessage(::GetLastError());
+  return false;
+}
+
+void FolderReader::RemoveEmptyFolder(const std::string& path) noexcept {
+  ::RemoveDirectoryW(windows::Wide(path).c_str());
+}
+
 bool FolderReader::Open(const std::string& folder) {
   handle_.reset();
   error_.clear();
