@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -36,6 +38,10 @@ constexpr std::size_t kStatusTextLimit = 255;
 
 // How often, at most, a long command lets the window paint.
 constexpr long long kPaintIntervalMs = 40;
+
+// A page of this many bytes or more may take longer than a paint interval to scan: its
+// "Scanning" text is painted before its scan begins, however recently the window painted.
+constexpr qint64 kLongPageBytes = qint64{1} << 20;
 
 long long NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -191,6 +197,18 @@ void MainDialog::ClearStatus() { SetStatus(" "); }
 void MainDialog::ShowProgress(std::string_view text) {
   SetStatus(text);
   ui->statusLabel->repaint();
+}
+
+void MainDialog::ShowScanning(const std::string& path) {
+  const std::string text = CutToBytes("Scanning " + path, kStatusTextLimit);
+  const QFileInfo page(
+      QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
+  if (page.size() >= kLongPageBytes) {
+    ShowProgress(text);
+  } else {
+    SetStatus(text);
+  }
+  KeepPainting();
 }
 
 void MainDialog::UpdateListExtent(ByteListBox* listBox) {
@@ -378,8 +396,7 @@ void MainDialog::OnBuild() {
       ++row;
       continue;
     }
-    ShowProgress(CutToBytes("Scanning " + path, kStatusTextLimit));
-    KeepPainting();
+    ShowScanning(path);
     bool keep = false;
     database->ScanPage(*wordList, *pageList, *titleList, path, keep);
     if (keep) {

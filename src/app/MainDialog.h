@@ -56,6 +56,9 @@ class MainDialog : public QDialog {
   // SetStatus, then paints the status line at once: the screen shows the text before the step it
   // names begins (a long step shows its own text, not the one before).
   void ShowProgress(std::string_view text);
+  // The Build's "Scanning" text for a page, painted at once when the page may take a while to
+  // scan (1 MiB or more); otherwise with the next paint, at most 40 ms after the last one.
+  void ShowScanning(const std::string& path);
   // Sets a list box's horizontal extent to the width of its widest entry (0 when empty).
   void UpdateListExtent(ByteListBox* listBox);
   // Transfers the six label strings (date, size, pages, words, index, status) to the screen.

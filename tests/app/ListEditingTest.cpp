@@ -123,7 +123,9 @@ class ListEditingTest : public QObject {
 
   void DropDuringBuildIsRefused() {
     ScratchDirectory scratch;
-    WriteFile(scratch.FilePath(QStringLiteral("a.html")), "<html>apple</html>");
+    // Large enough that its "Scanning" text is painted before its scan.
+    WriteFile(scratch.FilePath(QStringLiteral("a.html")),
+              "<html>" + QByteArray("apple ").repeated(180000) + "</html>");
     WriteFile(scratch.FilePath(QStringLiteral("late.html")), "<html>late</html>");
     const QUrl late = QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("late.html")));
     Window window;
