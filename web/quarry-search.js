@@ -542,11 +542,14 @@ export class SearchIndex {
   prefixed(key) {
     const found = [];
     const { keys, keyStart, keyLength } = this;
+    const length = key.length;
     const first = key[0];
-    for (let r = 0, n = this.table.length; r < n; ++r) {
-      if (keyLength[r] >= key.length && keys[keyStart[r]] === first && this.startsWith(r, key)) {
-        found.push(r);
-      }
+    next: for (let r = 0, n = this.table.length; r < n; ++r) {
+      if (keyLength[r] < length) continue;
+      const start = keyStart[r];
+      if (keys[start] !== first) continue;
+      for (let i = 1; i < length; ++i) if (keys[start + i] !== key[i]) continue next;
+      found.push(r);
     }
     return found;
   }
