@@ -1,5 +1,6 @@
 #include "cli/IndexCommand.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "cli/ProgressBar.h"
+#include "cli/WebPageFile.h"
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
 #include "indexing/PageScanner.h"
@@ -32,15 +34,47 @@ taken as a page whatever its name. Pages are numbered from 0 in the order of the
 other files are dropped. Pages that cannot be opened are skipped with a warning.
 
 The index files qrywDb.dat, qryfDb.dat and qryiDb.dat are written in --db DIR only when every
-page has been read; until then the previous index stays as it was.
+page has been read; until then the previous index stays as it was. DIR is made when missing
+(its parent must exist). The search page never indexes itself: the --db folder and every folder
+holding the page's settings (quarry-search.json from 'quarry-cli web') are left out when they
+lie inside a folder walked, and so is a search.html that 'quarry-cli web' wrote.
 
 Output: a summary line, then the five statistics of the saved index ("Index:", "Words:",
 "Pages:", "Date:", "Size:"), one per line. Warnings go to standard error, and a progress bar
 when standard error is a terminal.
 
 Exit status: 0 saved; 1 nothing to save ("No pages to save.", "Please build word list."), the
-database cannot be opened, or a page cannot be read; 2 usage error or a PATH that does not
-exist.)";
+database cannot be opened, or a page cannot be read; 2 usage error, a PATH that does not
+exist or a --db DIR that cannot be made.)";
+
+// True when the file at path is a regular file holding mark within its first within bytes.
+bool HoldsMark(const std::string& path, std::string_view mark, std::size_t within) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  std::string head(within, '\0');
+  ssize_t got = -1;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) got = ::read(fd, head.data(), within);
+  ::close(fd);
+  return got > 0 && head.substr(0, static_cast<std::size_t>(got)).find(mark) != std::string::npos;
+}
+
+// Removes, when it goes out of scope, the folder made for the database unless Keep() was
+// called.
+class NewFolderGuard {
+ public:
+  explicit NewFolderGuard(std::string folder) : folder_(std::move(folder)) {}
+  ~NewFolderGuard() {
+    if (!folder_.empty()) ::rmdir(folder_.c_str());
+  }
+  NewFolderGuard(const NewFolderGuard&) = delete;
+  NewFolderGuard& operator=(const NewFolderGuard&) = delete;
+
+  void Keep() { folder_.clear(); }
+
+ private:
+  std::string folder_;
+};
 
 // Removes, when it goes out of scope, those of the database files that did not exist when it
 // was made, unless Keep() was called: a run that saves nothing leaves no new files behind.
@@ -66,7 +100,8 @@ class NewFilesGuard {
 
 }  // namespace
 
-IndexCommand::IndexCommand(CLI::App& parent) : Command(parent, "index", kDescription) {
+IndexCommand::IndexCommand(CLI::App& parent)
+    : Command(parent, "index", kDescription, DatabaseOption::kMayBeNew) {
   App().footer(kFooter);
   App().add_option("PATH", paths_, "Page files and folders of pages")->required();
   App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
@@ -84,9 +119,37 @@ int IndexCommand::Run() {
     }
   }
 
+  const std::string& directory = IndexDirectory();
+  std::string madeFolder;
+  if (!directory.empty()) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+      if (errno != ENOENT || ::mkdir(directory.c_str(), 0777) != 0) {
+        PrintError("cannot make the --db folder " + directory + ": " + std::strerror(errno));
+        return 2;
+      }
+      madeFolder = directory;
+    } else if (!S_ISDIR(info.st_mode)) {
+      PrintError("--db " + directory + " is not a folder");
+      return 2;
+    }
+  }
+  // Declared before the files' guard, so that the folder is removed after the files.
+  NewFolderGuard newFolder(madeFolder);
+
   SiteWalker walker([](const std::string& warning) { PrintError("warning: " + warning); });
+  walker.ExcludeFolder(directory.empty() ? "." : directory);
+  walker.ExcludeFoldersWhere([](const std::string& folder) {
+    return HoldsMark(folder + "/" + kWebSettingsName, kWebSettingsMark, kWebSettingsMarkWithin);
+  });
   for (const std::string& path : paths_) walker.Add(path);
-  const std::vector<std::string> pages = walker.SortedPages();
+  std::vector<std::string> pages = walker.SortedPages();
+  std::erase_if(pages, [](const std::string& page) {
+    const std::size_t slash = page.rfind('/');
+    return page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
+                        "search.html") == 0 &&
+           HoldsMark(page, kWebPageMark, kWebPageMarkWithin);
+  });
   if (pages.empty()) {
     PrintError(std::string(kNoPagesToSaveText) + " (no .htm or .html files found)");
     return 1;
@@ -136,6 +199,7 @@ int IndexCommand::Run() {
 
   database.Save(wordList, pageList, titleList);
   newFiles.Keep();
+  newFolder.Keep();
 
   if (!quiet_) {
     std::printf("Indexed %zu pages, dropped %zu (not HTML), skipped %zu (cannot be opened).\n",

@@ -150,7 +150,7 @@ bool IsLoopback(const std::string& address) {
 
 ServeCommand::ServeCommand(CLI::App& parent)
     : Command(parent, "serve", "Serve the files of a folder over HTTP for a local preview.",
-              false) {
+              DatabaseOption::kNone) {
   App().footer(kFooter);
   App()
       .add_option("SITE", site_, "Folder to serve")

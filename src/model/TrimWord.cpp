@@ -48,7 +48,7 @@ bool IsClosingMark(char c) {
 
 }  // namespace
 
-char* TrimWord(const char* word, char* work) {
+char* TrimWord(const char* word, char* work, bool dropOneCharacter) {
   // Copy at most 511 bytes and the NUL, so the work buffer is never overrun.
   std::size_t len = 0;
   while (len < kWordBufferSize - 1 && word[len] != '\0') ++len;
@@ -71,14 +71,15 @@ char* TrimWord(const char* word, char* work) {
     --len;
   }
 
-  // Closing marks, then the non-ASCII blanks they uncovered (ASCII ones stay).
-  if (len > 0 && IsClosingMark(s[len - 1])) {
-    while (len > 0 && IsClosingMark(s[len - 1])) s[--len] = '\0';
-    while (len > 0 && IsHighByte(s[len - 1]) && EndsWithBlank(s, len)) s[--len] = '\0';
+  // Closing marks, and the non-ASCII blanks among them; ASCII blanks stay.
+  while (len > 0 &&
+         (IsClosingMark(s[len - 1]) || (IsHighByte(s[len - 1]) && EndsWithBlank(s, len)))) {
+    s[--len] = '\0';
   }
 
   // One character left: one byte, or one well-formed UTF-8 sequence.
-  if (len == 1 || (len <= 4 && IsHighByte(s[0]) && Utf8SequenceLength(s, len) == len)) {
+  if (dropOneCharacter &&
+      (len == 1 || (len <= 4 && IsHighByte(s[0]) && Utf8SequenceLength(s, len) == len))) {
     s[0] = '\0';
   }
   return s;
