@@ -76,7 +76,7 @@ async function measure(browser, origin, label) {
       .map((step) => [step, performance.getEntriesByName(`quarry-search:${step}`)[0]?.startTime])));
     if (i > 0) firstResults.push(marks); // the first load fills the HTTP cache
   }
-  const engine = await page.evaluate(async ({ queries, runs }) => {
+  const engine = await page.evaluate(async ({ runs }) => {
     const q = await import("./quarry-search.js");
     const settings = await q.loadSettings("./quarry-search.json");
     const fetchBytes = async (name) =>
@@ -93,7 +93,18 @@ async function measure(browser, origin, label) {
       index = q.buildIndex(words, pages, titles, settings);
       build.push(performance.now() - t);
     }
-    const perQuery = queries.map((query) => {
+    return { decode, build, pages: index.pages, words: index.words, bytes: words.length };
+  }, { runs: RUNS });
+  // Queries in a fresh page, away from the garbage of the builds above.
+  await page.reload();
+  await page.waitForSelector("[data-quarry-search][data-state=ready]");
+  const client = await context.newCDPSession(page);
+  await client.send("HeapProfiler.collectGarbage");
+  const usage = await client.send("Runtime.getHeapUsage");
+  const heap = usage.usedSize + (usage.backingStorageSize ?? 0);
+  engine.perQuery = await page.evaluate(async ({ queries, runs }) => {
+    const index = await (await import("./quarry-search.js")).open("./");
+    return queries.map((query) => {
       const times = [];
       let count = 0;
       for (let i = 0; i < 3 * runs; ++i) {
@@ -104,12 +115,7 @@ async function measure(browser, origin, label) {
       times.sort((a, b) => a - b);
       return { query, count, min: times[0], median: times[times.length >> 1], max: times[times.length - 1] };
     });
-    return { decode, build, perQuery, pages: index.pages, words: index.words, bytes: words.length };
   }, { queries: QUERIES, runs: RUNS });
-  const client = await context.newCDPSession(page);
-  await client.send("HeapProfiler.collectGarbage");
-  const usage = await client.send("Runtime.getHeapUsage");
-  const heap = usage.usedSize + (usage.backingStorageSize ?? 0);
   await context.close();
   return { label, firstResults, engine, heap };
 }

@@ -1,6 +1,5 @@
 #include "cli/IndexCommand.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -10,12 +9,11 @@
 #include <vector>
 
 #include "cli/ProgressBar.h"
-#include "cli/WebPageFile.h"
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
 #include "indexing/PageScanner.h"
 #include "io/DatabaseDirectory.h"
-#include "io/SiteWalker.h"
+#include "io/SitePages.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
 
@@ -46,18 +44,6 @@ when standard error is a terminal.
 Exit status: 0 saved; 1 nothing to save ("No pages to save.", "Please build word list."), the
 database cannot be opened, or a page cannot be read; 2 usage error, a PATH that does not
 exist or a --db DIR that cannot be made.)";
-
-// True when the file at path is a regular file holding mark within its first within bytes.
-bool HoldsMark(const std::string& path, std::string_view mark, std::size_t within) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat info {};
-  std::string head(within, '\0');
-  ssize_t got = -1;
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) got = ::read(fd, head.data(), within);
-  ::close(fd);
-  return got > 0 && head.substr(0, static_cast<std::size_t>(got)).find(mark) != std::string::npos;
-}
 
 // Removes, when it goes out of scope, the folder made for the database unless Keep() was
 // called.
@@ -137,19 +123,10 @@ int IndexCommand::Run() {
   // Declared before the files' guard, so that the folder is removed after the files.
   NewFolderGuard newFolder(madeFolder);
 
-  SiteWalker walker([](const std::string& warning) { PrintError("warning: " + warning); });
-  walker.ExcludeFolder(directory.empty() ? "." : directory);
-  walker.ExcludeFoldersWhere([](const std::string& folder) {
-    return HoldsMark(folder + "/" + kWebSettingsName, kWebSettingsMark, kWebSettingsMarkWithin);
-  });
+  SitePages walker(directory.empty() ? "." : directory,
+                   [](const std::string& warning) { PrintError("warning: " + warning); });
   for (const std::string& path : paths_) walker.Add(path);
-  std::vector<std::string> pages = walker.SortedPages();
-  std::erase_if(pages, [](const std::string& page) {
-    const std::size_t slash = page.rfind('/');
-    return page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
-                        "search.html") == 0 &&
-           HoldsMark(page, kWebPageMark, kWebPageMarkWithin);
-  });
+  const std::vector<std::string> pages = walker.SortedPages();
   if (pages.empty()) {
     PrintError(std::string(kNoPagesToSaveText) + " (no .htm or .html files found)");
     return 1;

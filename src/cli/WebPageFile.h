@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string_view>
 
+#include "io/SearchPageMarks.h"  // the names and marks of these files
+
 namespace quarry {
 
 struct WebPageFile {
@@ -15,15 +17,5 @@ struct WebPageFile {
 
 // The three files, in the order above.
 extern const WebPageFile kWebPageFiles[3];
-
-// The settings file 'quarry-cli web' writes beside them.
-inline constexpr char kWebSettingsName[] = "quarry-search.json";
-
-// The marks of the files 'quarry-cli web' writes: the three files hold kWebPageMark within
-// their first kWebPageMarkWithin bytes, the settings file holds kWebSettingsMark.
-inline constexpr std::string_view kWebPageMark = "quarry web: generated file";
-inline constexpr std::size_t kWebPageMarkWithin = 256;
-inline constexpr std::string_view kWebSettingsMark = "\"generator\": \"quarry-cli web\"";
-inline constexpr std::size_t kWebSettingsMarkWithin = 4096;
 
 }  // namespace quarry
