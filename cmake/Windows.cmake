@@ -17,6 +17,7 @@ add_library(utf8proc_static STATIC "${QUARRY_UTF8PROC_SOURCE_DIR}/utf8proc.c")
 target_compile_definitions(utf8proc_static PUBLIC UTF8PROC_STATIC)
 target_include_directories(utf8proc_static SYSTEM PUBLIC "${QUARRY_UTF8PROC_SOURCE_DIR}")
 set_target_properties(utf8proc_static PROPERTIES C_STANDARD 99)
+target_compile_options(utf8proc_static PRIVATE -w)  # its code, not ours; C++-only flags above
 add_library(Quarry::utf8proc ALIAS utf8proc_static)
 
 # CLI11 is header-only; the cross compiler must not search the build machine's /usr/include as

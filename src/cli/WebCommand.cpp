@@ -1,8 +1,5 @@
 #include "cli/WebCommand.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -11,13 +8,15 @@
 #include <iterator>
 #include <memory>
 
-#include "cli/OutputFolder.h"
 #include "cli/RecordWriter.h"
 #include "cli/WebPageFile.h"
 #include "database/FileHeader.h"
 #include "database/IndexDatabase.h"
 #include "io/DatabaseDirectory.h"
+#include "io/DatabaseFile.h"
 #include "io/FileError.h"
+#include "io/FolderReader.h"
+#include "io/OutputFolder.h"
 
 namespace quarry {
 
@@ -49,13 +48,16 @@ Exit status: 0 written; 1 no index in DIR, a file that may not be replaced, or a
 failed; 2 usage error.)";
 
 constexpr const char* kSettingsName = kWebSettingsName;
+
+// Whether paths given here may use '\\' and drive letters.
+#ifdef _WIN32
+constexpr bool kWindowsPaths = true;
+#else
+constexpr bool kWindowsPaths = false;
+#endif
 constexpr const char* kIndexFiles[] = {kWordFileName, kPageFileName, kTitleFileName};
 
-std::string RealPath(const std::string& path) {
-  const std::unique_ptr<char, decltype(&std::free)> real(
-      ::realpath(path.empty() ? "." : path.c_str(), nullptr), &std::free);
-  return real ? std::string(real.get()) : std::string();
-}
+std::string RealPath(const std::string& path) { return FolderReader::RealPath(path); }
 
 // The parts of an absolute real path ("/a/b" gives a, b).
 std::vector<std::string> Parts(const std::string& path) {
@@ -108,9 +110,12 @@ std::vector<std::string> StripPrefixes(const std::string& root, const std::strin
     if (std::find(strip.begin(), strip.end(), prefix) == strip.end()) strip.push_back(prefix);
   };
   add(realRoot);
-  const bool absolute = !root.empty() && root.front() == '/';
-  add(WebCommand::NormalisePath(absolute ? root : here + "/" + root, false));
-  if (!absolute) add(WebCommand::NormalisePath(root, false));
+  const bool absolute =
+      !root.empty() &&
+      (root.front() == '/' ||
+       (kWindowsPaths && (root.front() == '\\' || (root.size() > 1 && root[1] == ':'))));
+  add(WebCommand::NormalisePath(absolute ? root : here + "/" + root, kWindowsPaths));
+  if (!absolute) add(WebCommand::NormalisePath(root, kWindowsPaths));
   if (realRoot == here) {
     add(std::string());
   } else if (realRoot.rfind(here == "/" ? here : here + "/", 0) == 0) {
@@ -128,29 +133,20 @@ std::string SettingsJson(const std::string& siteRoot, const std::vector<std::str
   return json + "]\n}\n";
 }
 
-// The whole index file at path, read without following a link; a missing one (a title file
-// an older index lacks) reads as a fresh empty file.
-std::string ReadIndexFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT) {
-    const auto fresh = FileHeader::Fresh().Encode();
-    return std::string(fresh.begin(), fresh.end());
-  }
-  if (fd < 0) throw FileError(path, errno);
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      const int error = errno;
-      ::close(fd);
-      throw FileError(path, error);
+// The whole index file name in folder, read as a plain file (never through a link) beside the
+// database's own shared hold; a missing one (a title file an older index lacks) reads as a fresh
+// empty file.
+std::string ReadIndexFile(const std::string& folder, const std::string& name) {
+  DatabaseFile file;
+  if (!file.Open(folder, name, DatabaseFile::Access::kRead)) {
+    if (file.OpenErrorNumber() == ENOENT) {
+      const auto fresh = FileHeader::Fresh().Encode();
+      return std::string(fresh.begin(), fresh.end());
     }
-    if (got == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(got));
+    throw FileError(file.OpenError());
   }
-  ::close(fd);
+  std::string bytes(static_cast<std::size_t>(file.Length()), '\0');
+  bytes.resize(file.Read(bytes.data(), bytes.size()));
   return bytes;
 }
 
@@ -244,7 +240,7 @@ int WebCommand::Run() {
     if (!LoadExisting(indexDatabase, index)) return 1;
     if (copyIndex) {
       for (const char* name : kIndexFiles) {
-        copies.push_back(ReadIndexFile(DatabaseDirectory(database).PathOf(name)));
+        copies.push_back(ReadIndexFile(database, name));
       }
     }
   }

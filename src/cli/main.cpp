@@ -1,5 +1,6 @@
 // quarry-cli: builds and reads Quarry's word index from the command line.
 #include <cstdio>
+#include <exception>
 #include <new>
 
 #include <CLI/CLI.hpp>
@@ -10,13 +11,14 @@
 #include "cli/SearchCommand.h"
 #ifndef _WIN32
 #include "cli/ServeCommand.h"
-#include "cli/WebCommand.h"
 #endif
 #include "cli/Utf8Arguments.h"
+#include "cli/WebCommand.h"
 #include "cli/WordsCommand.h"
 #include "io/FileError.h"
 
-int main(int argc, char** argv) {
+// Only the parser's set-up, before any input is read, runs outside the handlers below.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   CLI::App app(
       "Builds the word index of a web site's HTML pages (qrywDb.dat, qryfDb.dat, "
       "qryiDb.dat) and reads it back.",
@@ -32,12 +34,12 @@ int main(int argc, char** argv) {
   quarry::PagesCommand pages(app);
   quarry::WordsCommand words(app);
   quarry::SearchCommand search(app);
-#ifndef _WIN32
   quarry::WebCommand web(app);
+#ifndef _WIN32  // the preview server is Linux-only
   quarry::ServeCommand serve(app);
   quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &web, &serve};
 #else
-  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search};
+  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &web};
 #endif
 
   quarry::Utf8Arguments arguments(argc, argv);
@@ -58,6 +60,9 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::fflush(stdout);
     std::fprintf(stderr, "quarry-cli: out of memory\n");
+  } catch (const std::exception& error) {  // unexpected: a message and status 1, not an abort
+    std::fflush(stdout);
+    std::fprintf(stderr, "quarry-cli: %s\n", error.what());
   }
   return 1;
 }

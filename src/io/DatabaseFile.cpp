@@ -25,13 +25,11 @@ namespace {
 constexpr int kOpenAttempts = 100;
 
 std::string JoinPath(const std::string& directory, const std::string& name) {
-  if (directory.empty()) return name;
-  if (directory.back() == '/') return directory + name;
-  return directory + "/" + name;
+  return DatabaseDirectory(directory).PathOf(name);
 }
 
 std::string ResolvedDirectory(const std::string& directory) {
-  const std::string path = directory.empty() ? std::string(".") : directory;
+  std::string path = directory.empty() ? std::string(".") : directory;
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return path;
   std::string result(resolved);

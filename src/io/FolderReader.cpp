@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 namespace quarry {
@@ -47,6 +48,14 @@ bool FolderReader::Same(const std::string& a, const std::string& b) {
   struct stat second {};
   return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 &&
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+std::string FolderReader::RealPath(const std::string& path) {
+  char* real = ::realpath(path.empty() ? "." : path.c_str(), nullptr);
+  if (real == nullptr) return {};
+  std::string result(real);
+  std::free(real);  // NOLINT: realpath's buffer comes from malloc
+  return result;
 }
 
 bool FolderReader::MakeFolder(const std::string& path, std::string* error) {

@@ -30,6 +30,10 @@ class FolderReader {
   // True when a and b name the same existing file or folder, links followed.
   static bool Same(const std::string& a, const std::string& b);
 
+  // path made absolute with every link in it resolved, with '/' between its parts; empty when
+  // nothing is there.
+  static std::string RealPath(const std::string& path);
+
   // Makes the folder path (its parent must exist). Returns false, with the system's text in
   // *error, when it cannot be made.
   static bool MakeFolder(const std::string& path, std::string* error);

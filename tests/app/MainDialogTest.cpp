@@ -484,6 +484,24 @@ class MainDialogTest : public QObject {
     QCOMPARE(window.Words(), std::vector<std::string>{"mango"});
   }
 
+  void SaveThatFailsSaysWhatTheDiskHolds() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    const QByteArray before = ReadFile(QStringLiteral("qrywDb.dat"));
+    Window window;
+    window.Click("openButton");
+    SelectRows(window.WordBox(), {0});
+    window.Click("removeWordsButton");
+    FaultInjection::ResetCount();
+    FaultInjection::FailAt(1, ENOSPC);
+    window.Click("saveButton");
+    FaultInjection::Clear();
+    QCOMPARE(window.prompts->fileErrors,
+             QStringList{QStringLiteral("Saving the index failed: No space left on device; the "
+                                        "previous index is kept.")});
+    QCOMPARE(ReadFile(QStringLiteral("qrywDb.dat")), before);
+  }
+
   void NewAnsweredNoChangesNothing() {
     ScratchDirectory scratch;
     MakeIndex();

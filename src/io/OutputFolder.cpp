@@ -1,4 +1,4 @@
-#include "cli/OutputFolder.h"
+#include "io/OutputFolder.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
