@@ -18,6 +18,7 @@
 #include "DisplayText.h"
 #include "HelpWindow.h"
 #include "database/IndexDatabase.h"
+#include "indexing/BuildEngine.h"
 #include "io/FileError.h"
 #include "model/TextList.h"
 #include "model/TextOrder.h"
@@ -321,7 +322,7 @@ void MainDialog::OnNew() {
 
 void MainDialog::OnBuild() {
   ByteListModel& pages = pageListBox->Entries();
-  int count = pages.Count();
+  const int count = pages.Count();
   if (count == 0) {
     prompts->ShowMessage(this, QStringLiteral("Please add pages to process."));
     return;
@@ -337,23 +338,27 @@ void MainDialog::OnBuild() {
   titleList->Clear();
   ShowStatistics();
 
-  for (int row = 0; row < count;) {
-    const std::string path = pages.At(row);
-    if (path.empty()) {
-      ++row;
-      continue;
-    }
+  // The box's entries as they stand: the run removes entries from the box as it goes.
+  const std::vector<std::string> paths = pages.Entries();
+  const auto showScanning = [this](std::size_t, const std::string& path) {
+    if (path.empty()) return;
     SetStatus(CutToBytes("Scanning " + path, kStatusTextLimit));
     KeepPainting();
-    bool keep = false;
-    database->ScanPage(*wordList, *pageList, *titleList, path, keep);
-    if (keep) {
-      ++row;
-    } else {
-      // Not an HTML page: the entry leaves the box and the one that moves up is scanned next.
-      pages.RemoveRows({row});
-      count = pages.Count();
-    }
+  };
+  if (database->IsOpen()) {
+    int row = 0;
+    BuildEngine engine(*wordList, *pageList, *titleList);
+    engine.Run(paths, showScanning, [&pages, &row](const BuildEngine::PageReport& page) {
+      if (page.outcome == PageScanner::Outcome::kNotHtml) {
+        // Not an HTML page: the entry leaves the box and the one that moves up is next.
+        pages.RemoveRows({row});
+      } else {
+        ++row;
+      }
+    });
+  } else {
+    // A closed database scans nothing, and every entry stays.
+    for (std::size_t i = 0; i < paths.size(); ++i) showScanning(i, paths[i]);
   }
   UpdateListExtent(pageListBox);
 

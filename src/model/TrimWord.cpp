@@ -29,32 +29,39 @@ bool IsClosingMark(char c) {
 
 }  // namespace
 
-char* TrimWord(const char* word, char* work) {
-  // Copy at most 511 bytes and the NUL, so the work buffer is never overrun.
-  std::size_t len = 0;
-  while (len < kWordBufferSize - 1 && word[len] != '\0') ++len;
-  std::memcpy(work, word, len);
-  work[len] = '\0';
+std::string_view TrimWord(std::string_view word) {
+  const char* s = word.data();
+  std::size_t len = word.size() < kWordBufferSize ? word.size() : kWordBufferSize - 1;
 
   // Trailing blanks; the first byte is left to the leading step.
-  while (len > 1 && IsBlankByte(work[len - 1])) work[--len] = '\0';
+  while (len > 1 && IsBlankByte(s[len - 1])) --len;
 
-  // Leading blanks; the terminating NUL stops this.
-  char* s = work;
-  while (IsBlankByte(*s)) {
+  // Leading blanks.
+  while (len > 0 && IsBlankByte(*s)) {
     ++s;
     --len;
   }
 
   // One opening bracket at most.
-  if (IsOpeningBracket(*s)) {
+  if (len > 0 && IsOpeningBracket(*s)) {
     ++s;
     --len;
   }
 
-  while (len > 0 && IsClosingMark(s[len - 1])) s[--len] = '\0';
+  while (len > 0 && IsClosingMark(s[len - 1])) --len;
 
-  if (len == 1) s[0] = '\0';
+  if (len == 1) len = 0;
+  return {s, len};
+}
+
+char* TrimWord(const char* word, char* work) {
+  // Copy at most 511 bytes and the NUL, so the work buffer is never overrun.
+  std::size_t len = 0;
+  while (len < kWordBufferSize - 1 && word[len] != '\0') ++len;
+  std::memcpy(work, word, len);
+  const std::string_view trimmed = TrimWord(std::string_view(work, len));
+  char* s = work + (trimmed.data() - work);
+  s[trimmed.size()] = '\0';
   return s;
 }
 
