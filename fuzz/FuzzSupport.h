@@ -3,6 +3,7 @@
 #pragma once
 
 #include <unistd.h>
+#include <utf8proc.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -110,20 +111,59 @@ inline std::string AsciiLower(std::string_view s) {
   return out;
 }
 
-// A blank byte at a word's ends: not NUL, and below 0x21 when read as a signed 8-bit number.
-inline bool IsBlankByte(char c) { return c != '\0' && static_cast<signed char>(c) < 33; }
+// For each byte of w: whether it belongs to a well-formed UTF-8 sequence encoding a letter, a
+// mark or a number (general categories L, M, N), decoding w from its start.
+inline std::vector<bool> WordCharacterBytes(std::string_view w) {
+  std::vector<bool> inWord(w.size(), false);
+  std::size_t i = 0;
+  while (i < w.size()) {
+    utf8proc_int32_t cp = 0;
+    const utf8proc_ssize_t n =
+        static_cast<unsigned char>(w[i]) < 0x80
+            ? 1
+            : utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(w.data() + i),
+                               static_cast<utf8proc_ssize_t>(w.size() - i), &cp);
+    if (n <= 0) {
+      ++i;
+      continue;
+    }
+    const utf8proc_category_t category = utf8proc_category(cp);
+    const bool letter = category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_NO;
+    for (std::size_t k = 0; k < static_cast<std::size_t>(n); ++k) inWord[i + k] = letter;
+    i += static_cast<std::size_t>(n);
+  }
+  return inWord;
+}
 
-// The word trimming rules, restated step by step, on a word of at most 511 bytes.
+// The word trimming rules, restated step by step, on a word of at most 511 bytes. Which bytes
+// are blank is decided once on the whole word: removing blanks never changes it for the rest.
 inline std::string ReferenceTrim(std::string_view word) {
-  std::string w(word.substr(0, word.find('\0')));
-  while (w.size() > 1 && IsBlankByte(w.back())) w.pop_back();
+  const std::string w(word.substr(0, word.find('\0')));
+  const std::vector<bool> inWord = WordCharacterBytes(w);
+  const auto nonAsciiBlank = [&](std::size_t i) {
+    return static_cast<unsigned char>(w[i]) >= 0x80 && !inWord[i];
+  };
+  const auto blank = [&](std::size_t i) {
+    return (w[i] != '\0' && static_cast<unsigned char>(w[i]) <= 0x20) || nonAsciiBlank(i);
+  };
+  std::size_t end = w.size();
+  while (end > 1 && blank(end - 1)) --end;
   std::size_t s = 0;
-  while (s < w.size() && IsBlankByte(w[s])) ++s;
-  if (s < w.size() && (w[s] == '(' || w[s] == '[' || w[s] == '{')) ++s;
-  std::string r = w.substr(s);
-  while (!r.empty() && std::string_view(")*,.:;]}").find(r.back()) != std::string_view::npos)
-    r.pop_back();
-  if (r.size() == 1) r.clear();
+  while (s < end && blank(s)) ++s;
+  if (s < end && (w[s] == '(' || w[s] == '[' || w[s] == '{')) ++s;
+  const std::size_t beforeMarks = end;
+  while (end > s && std::string_view(")*,.:;]}").find(w[end - 1]) != std::string_view::npos) --end;
+  if (end != beforeMarks) {
+    while (end > s && nonAsciiBlank(end - 1)) --end;
+  }
+  std::string r = w.substr(s, end - s);
+  utf8proc_int32_t cp = 0;
+  if (r.size() == 1 ||
+      (r.size() > 1 && utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(r.data()),
+                                        static_cast<utf8proc_ssize_t>(r.size()),
+                                        &cp) == static_cast<utf8proc_ssize_t>(r.size()))) {
+    r.clear();
+  }
   return r;
 }
 

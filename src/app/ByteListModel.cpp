@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <algorithm>
+#include <cstddef>
+#include <iterator>
 
 #include "DisplayText.h"
 #include "model/TextOrder.h"
@@ -19,6 +21,21 @@ int ByteListModel::AddEntry(std::string_view entry) {
   entries_.insert(place, std::string(entry));
   endInsertRows();
   return row;
+}
+
+void ByteListModel::AddEntries(std::vector<std::string> entries) {
+  if (entries.empty()) return;
+  if (entries.size() == 1) {
+    AddEntry(entries.front());
+    return;
+  }
+  std::stable_sort(entries.begin(), entries.end(), PageOrderLess());
+  beginResetModel();
+  const auto listed = static_cast<std::ptrdiff_t>(entries_.size());
+  entries_.insert(entries_.end(), std::make_move_iterator(entries.begin()),
+                  std::make_move_iterator(entries.end()));
+  std::inplace_merge(entries_.begin(), entries_.begin() + listed, entries_.end(), PageOrderLess());
+  endResetModel();
 }
 
 void ByteListModel::SetEntries(std::vector<std::string> entries) {

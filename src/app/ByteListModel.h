@@ -30,6 +30,10 @@ class ByteListModel : public QAbstractListModel {
   // its row.
   int AddEntry(std::string_view entry);
 
+  // Inserts entries at their places in the page order, each after any equal entries, with one
+  // sort and one merge. More than one entry resets the view (its selection is cleared).
+  void AddEntries(std::vector<std::string> entries);
+
   // Replaces every entry by entries, sorted once.
   void SetEntries(std::vector<std::string> entries);
 

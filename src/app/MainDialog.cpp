@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <chrono>
+#include <cstddef>
 #include <exception>
 #include <optional>
 #include <utility>
@@ -16,12 +17,12 @@
 #include "ByteListModel.h"
 #include "DialogPrompts.h"
 #include "DisplayText.h"
+#include "DroppedPages.h"
 #include "HelpWindow.h"
 #include "database/IndexDatabase.h"
 #include "indexing/BuildEngine.h"
 #include "io/FileError.h"
 #include "model/TextList.h"
-#include "model/TextOrder.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
 #include "ui_MainDialog.h"
@@ -38,16 +39,6 @@ constexpr std::size_t kStatusTextLimit = 255;
 
 // How often, at most, a long command lets the window paint.
 constexpr long long kPaintIntervalMs = 40;
-
-// Whether the file system tells upper and lower case apart in names. Where it does not, dropped
-// paths are lower-cased and compared without regard to case; where it does (Linux), a path keeps
-// its case, since another case would name another file.
-constexpr bool kFileNamesIgnoreCase =
-#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
-    true;
-#else
-    false;
-#endif
 
 long long NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -387,27 +378,37 @@ void MainDialog::OnAddPages() {
 }
 
 void MainDialog::OnDropFiles(const std::vector<std::string>& paths) {
+  FlagGuard busyGuard(busy);  // the window paints while a large drop is gathered
   WaitCursor waitCursor;
   activateWindow();
   raise();
+  const std::string statusBefore = statusText;
+  lastPaint = NowMs();
+  DroppedPages dropped([this](std::size_t found) { ShowAddingPages(found); });
+  for (const std::string& path : paths) dropped.Add(path);
   ByteListModel& pages = pageListBox->Entries();
-  for (std::string path : paths) {
-    bool listed = false;
-    if constexpr (kFileNamesIgnoreCase) {
-      LowerAsciiInPlace(path);
-      for (const std::string& entry : pages.Entries()) {
-        if (EqualsFoldingCase(entry, path)) {
-          listed = true;
-          break;
-        }
-      }
-    } else {
-      listed = pages.FindExact(path) >= 0;
-    }
-    if (!listed) pages.AddEntry(path);
-  }
+  pages.AddEntries(dropped.NotListedIn(pages.Entries()));
   if (!paths.empty()) buildButton->setEnabled(true);
   UpdateListExtent(pageListBox);
+  // The status line is left as it was, unless something below a folder had to be skipped.
+  std::string warnings;
+  for (const std::string& warning : dropped.Warnings()) {
+    warnings += (warnings.empty() ? "" : "; ") + warning;
+  }
+  SetStatus(warnings.empty() ? statusBefore : CutToBytes(warnings, kStatusTextLimit));
+}
+
+void MainDialog::ShowAddingPages(std::size_t found) {
+  if (NowMs() - lastPaint < kPaintIntervalMs) return;
+  SetStatus("Adding pages... " + std::to_string(found));
+  KeepPainting();
+}
+
+void MainDialog::StartWithPages(const std::vector<std::string>& paths) {
+  RunCommand([this, &paths] {
+    if (!database->IsOpen()) OnOpenClose();
+    if (database->IsOpen()) OnDropFiles(paths);
+  });
 }
 
 void MainDialog::OnRemovePages() {

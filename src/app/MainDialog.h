@@ -10,6 +10,7 @@
 #include <QDialog>
 #include <QString>
 #include <QStringList>
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -63,12 +64,19 @@ class MainDialog : public QDialog {
   void OnNew();
   void OnBuild();
   void OnAddPages();
-  // Adds dropped paths (bytes in the local file name encoding) to the page list box.
+  // Adds dropped paths (bytes in the local file name encoding) to the page list box: a folder
+  // adds the pages below it as `quarry-cli index` finds them (DroppedPages), any other path
+  // itself; paths the box lists already are left out. Folders that cannot be read are named
+  // on the status line; otherwise the status line is left as it was.
   void OnDropFiles(const std::vector<std::string>& paths);
   void OnRemovePages();
   void OnRemoveWords();
   void OnHelp();
   void OnAbout();
+
+  // The start with paths named: Open (creating the index when there is none), then, when the
+  // index is open, the paths added as a drop adds them, their bytes kept as given.
+  void StartWithPages(const std::vector<std::string>& paths);
 
   // The help page the Help button opens; found beside the program at construction.
   void SetHelpFile(const QString& path) { helpFile = path; }
@@ -90,7 +98,7 @@ class MainDialog : public QDialog {
   TextList* GetPageList() const { return pageList.get(); }
   TextList* GetTitleList() const { return titleList.get(); }
   IndexDatabase* GetDatabase() const { return database.get(); }
-  // True while a command runs that keeps the window painting (Build).
+  // True while a command runs that keeps the window painting (Build, a drop).
   bool IsBusy() const { return busy; }
 
  protected:
@@ -108,6 +116,8 @@ class MainDialog : public QDialog {
   void FillPageListBox();
   // Lets the window paint (no user input) when enough time has passed since the last time.
   void KeepPainting();
+  // Shows "Adding pages... N" and lets the window paint, when enough time has passed.
+  void ShowAddingPages(std::size_t found);
 
   std::unique_ptr<Ui::MainDialog> ui;
   std::unique_ptr<UserPrompts> prompts;

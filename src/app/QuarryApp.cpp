@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QIcon>
 #include <QScreen>
+#include <QTimer>
 #include <algorithm>
 
 #include "AppResources.h"
@@ -21,7 +22,7 @@ QuarryApp::QuarryApp(int& argc, char** argv) : QApplication(argc, argv) {
 
 QuarryApp::~QuarryApp() = default;
 
-bool QuarryApp::InitInstance() {
+bool QuarryApp::InitInstance(const std::vector<std::string>& startPaths) {
   MainDialog dialog;
   dialog.adjustSize();
   // Centred on the mouse pointer, kept on its screen.
@@ -36,6 +37,10 @@ bool QuarryApp::InitInstance() {
         std::clamp(frame.top(), room.top(), std::max(room.top(), room.bottom() - frame.height())));
   }
   dialog.move(frame.topLeft());
+  if (!startPaths.empty()) {
+    // Once the event loop runs, so the window shows while a large folder is added.
+    QTimer::singleShot(0, &dialog, [&dialog, &startPaths] { dialog.StartWithPages(startPaths); });
+  }
   dialog.exec();
   return false;
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <QApplication>
+#include <string>
+#include <vector>
 
 namespace quarry {
 
@@ -17,8 +19,9 @@ class QuarryApp : public QApplication {
 
   // The start-up routine: creates the main window, centres it on the mouse pointer, runs it
   // modally until Exit, Escape or the close box ends it, and destroys it. Returns false: the
-  // program then ends.
-  bool InitInstance();
+  // program then ends. With startPaths, the window opens the index and adds them as soon as it
+  // shows (MainDialog::StartWithPages); without, it starts with no index open.
+  bool InitInstance(const std::vector<std::string>& startPaths = {});
 };
 
 }  // namespace quarry

@@ -8,8 +8,10 @@
 
 namespace quarry {
 
-Command::Command(CLI::App& parent, const std::string& name, const std::string& description)
+Command::Command(CLI::App& parent, const std::string& name, const std::string& description,
+                 bool databaseOption)
     : app_(parent.add_subcommand(name, description)) {
+  if (!databaseOption) return;
   app_->add_option("--db", databaseDirectory_,
                    "Directory of the index files qrywDb.dat, qryfDb.dat and qryiDb.dat "
                    "(default: the current directory)")

@@ -27,8 +27,10 @@ class Command {
   virtual int Run() = 0;
 
  protected:
-  // Adds the subcommand name to parent, with --db DIR and description as its help text.
-  Command(CLI::App& parent, const std::string& name, const std::string& description);
+  // Adds the subcommand name to parent, with description as its help text and, when
+  // databaseOption is true, the option --db DIR.
+  Command(CLI::App& parent, const std::string& name, const std::string& description,
+          bool databaseOption = true);
 
   CLI::App& App() { return *app_; }
 

@@ -1,6 +1,10 @@
 #include "cli/ProgressBar.h"
 
+#ifdef _WIN32
+#include <io.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <string>
@@ -9,10 +13,18 @@ namespace quarry {
 
 namespace {
 constexpr std::size_t kBarWidth = 40;
+
+bool StandardErrorIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return ::isatty(STDERR_FILENO) == 1;
+#endif
 }
+}  // namespace
 
 ProgressBar::ProgressBar(std::size_t total, bool enabled)
-    : total_(total), active_(enabled && total > 0 && ::isatty(STDERR_FILENO) == 1) {}
+    : total_(total), active_(enabled && total > 0 && StandardErrorIsTerminal()) {}
 
 ProgressBar::~ProgressBar() { Clear(); }
 

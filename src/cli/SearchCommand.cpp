@@ -6,8 +6,8 @@
 
 #include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
+#include "model/CaseFold.h"
 #include "model/TextList.h"
-#include "model/TextOrder.h"
 #include "model/TrimWord.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
@@ -18,7 +18,9 @@ SearchCommand::SearchCommand(CLI::App& parent)
     : Command(parent, "search", "Find the pages that hold every given word.") {
   App().footer(R"(
 Each WORD is cleaned up as the indexer cleans up the words of a page (brackets and trailing
-punctuation removed, lower case); an argument with blanks counts as several words.
+punctuation removed); an argument with blanks counts as several words. Case does not matter in
+any script: a WORD finds every indexed word that is the same once both are lower-cased letter
+by letter (Привет, ПРИВЕТ and привет alike).
 
 Output: one line per page holding all the words, in page number order: the page number, a
 TAB, the page's path, a TAB, its title (as in 'quarry-cli pages'). Nothing is printed when
@@ -38,7 +40,7 @@ std::vector<std::string> SearchCommand::IndexWords(const std::string& argument) 
     if (end == std::string::npos) end = argument.size();
     const std::string piece = argument.substr(start, end - start);
     char work[kWordBufferSize];
-    const std::string trimmed = LowerAscii(TrimWord(piece.c_str(), work));
+    const std::string trimmed = FoldCase(TrimWord(piece.c_str(), work));
     if (!trimmed.empty()) words.push_back(trimmed);
     start = end + 1;
   }
@@ -63,14 +65,20 @@ int SearchCommand::Run() {
   const TextList& pageList = index.pages;
   const TextList& titleList = index.titles;
 
+  // The pages of every stored word whose fold equals a wanted word's, for each wanted word.
+  std::vector<std::vector<std::int32_t>> pagesOf(wanted.size());
+  for (const WordEntry* entry = wordList.GetFirst(); entry != nullptr; entry = wordList.GetNext()) {
+    const std::string folded = FoldCase(entry->GetText());
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+      if (folded != wanted[i]) continue;
+      const std::vector<std::int32_t>& pages = entry->GetPages();
+      pagesOf[i].insert(pagesOf[i].end(), pages.begin(), pages.end());
+    }
+  }
+
   std::vector<std::int32_t> found;
   for (std::size_t i = 0; i < wanted.size(); ++i) {
-    const WordEntry* entry = wordList.Find(wanted[i]);
-    if (entry == nullptr) {
-      found.clear();
-      break;
-    }
-    std::vector<std::int32_t> pages = entry->GetPages();
+    std::vector<std::int32_t>& pages = pagesOf[i];
     std::sort(pages.begin(), pages.end());
     pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
     if (i == 0) {

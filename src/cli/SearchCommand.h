@@ -13,8 +13,8 @@ class SearchCommand : public Command {
   explicit SearchCommand(CLI::App& parent);
   int Run() override;
 
-  // The words of one argument as the index holds them: cut at blanks, each trimmed as the
-  // word list trims a word (TrimWord) and lower-cased (A-Z only); empty results left out.
+  // The words of one argument as a search compares them: cut at blanks, each trimmed as the
+  // word list trims a word (TrimWord) and case-folded (FoldCase); empty results left out.
   static std::vector<std::string> IndexWords(const std::string& argument);
 
  private:

@@ -8,6 +8,10 @@
 #include "cli/InfoCommand.h"
 #include "cli/PagesCommand.h"
 #include "cli/SearchCommand.h"
+#ifndef _WIN32
+#include "cli/ServeCommand.h"
+#endif
+#include "cli/Utf8Arguments.h"
 #include "cli/WordsCommand.h"
 #include "io/FileError.h"
 
@@ -27,10 +31,16 @@ int main(int argc, char** argv) {
   quarry::PagesCommand pages(app);
   quarry::WordsCommand words(app);
   quarry::SearchCommand search(app);
+#ifndef _WIN32
+  quarry::ServeCommand serve(app);
+  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &serve};
+#else
   quarry::Command* const commands[] = {&index, &info, &pages, &words, &search};
+#endif
 
+  quarry::Utf8Arguments arguments(argc, argv);
   try {
-    app.parse(argc, argv);
+    app.parse(arguments.Count(), arguments.Values());
   } catch (const CLI::ParseError& error) {
     const int status = app.exit(error);
     return status == 0 ? 0 : 2;

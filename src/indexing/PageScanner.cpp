@@ -49,9 +49,9 @@ PieceMatch FindInPieces(std::string_view contents, std::string_view pattern) {
 
     // Bring the line start up to i; each byte is looked at once over the whole search.
     if (i > known) {
-      const void* lf = memrchr(data + known, '\n', i - known);
-      if (lf != nullptr)
-        lineStart = static_cast<std::size_t>(static_cast<const char*>(lf) - data) + 1;
+      const std::string_view skipped(data + known, i - known);
+      const std::size_t lf = skipped.rfind('\n');
+      if (lf != std::string_view::npos) lineStart = known + lf + 1;
       known = i;
     }
     const std::size_t pieceStart = lineStart + (i - lineStart) / kPieceLimit * kPieceLimit;

@@ -62,6 +62,7 @@ void SiteWalker::Walk(const std::string& root) {
         if (errno != 0) {
           warn_("cannot read all of folder " + folder + ": " + std::strerror(errno));
         }
+        if (progress_) progress_(pages_.size());
         break;
       }
       const std::string name = entry->d_name;

@@ -1,8 +1,10 @@
 // Gathers the page files named on the command line: files as given, folders walked for pages.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quarry {
@@ -28,6 +30,13 @@ class SiteWalker {
   // (quarry::ComparePageOrder).
   std::vector<std::string> SortedPages() const;
 
+  // The number of pages gathered so far.
+  std::size_t Count() const { return pages_.size(); }
+
+  // progress, when set, hears Count() after each folder the walk has read, so that a long walk
+  // can show how far it has come.
+  void SetProgress(std::function<void(std::size_t)> progress) { progress_ = std::move(progress); }
+
   // True when name ends in ".htm" or ".html", ASCII case-insensitive.
   static bool HasPageExtension(const std::string& name);
 
@@ -35,6 +44,7 @@ class SiteWalker {
   void Walk(const std::string& root);
 
   std::function<void(const std::string&)> warn_;
+  std::function<void(std::size_t)> progress_;
   std::vector<std::string> pages_;
 };
 

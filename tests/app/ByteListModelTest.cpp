@@ -33,6 +33,17 @@ class ByteListModelTest : public QObject {
     QCOMPARE(bytes, QByteArray("nu\0ll", 5));
   }
 
+  void AddEntriesMergesInPageOrderAfterEqualEntries() {
+    ByteListModel model;
+    model.SetEntries({"b", "d"});
+    model.AddEntries({"e", "B", "a", "b", "c"});
+    model.AddEntries({"D"});
+    const std::vector<std::string> expected = {"a", "B", "b", "b", "c", "D", "d", "e"};
+    QCOMPARE(model.Entries(), expected);
+    model.AddEntries({});
+    QCOMPARE(model.Count(), 8);
+  }
+
   void RemoveRowsTakesAnyOrderAndIgnoresStrays() {
     ByteListModel model;
     model.SetEntries({"a", "b", "c", "d", "e", "f"});

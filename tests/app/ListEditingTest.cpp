@@ -106,17 +106,85 @@ class ListEditingTest : public QObject {
     ScratchDirectory scratch;
     WriteFile(scratch.FilePath(QStringLiteral("One.html")), "<html>one</html>");
     QDir().mkdir(scratch.FilePath(QStringLiteral("folder")));
+    WriteFile(scratch.FilePath(QStringLiteral("folder/Two.HTM")), "<html>two</html>");
     Window window;
     window.Click("openButton");
     window.dialog->show();
     DropUrls(window.PageBox(), {QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("One.html"))),
                                 QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("folder"))),
                                 QUrl(QStringLiteral("https://example.org/x.html"))});
-    const std::vector<std::string> expected = {scratch.Bytes(QStringLiteral("folder")),
+    const std::vector<std::string> expected = {scratch.Bytes(QStringLiteral("folder/Two.HTM")),
                                                scratch.Bytes(QStringLiteral("One.html"))};
     QCOMPARE(window.Pages(), expected);
     QVERIFY(window.Button("buildButton")->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);  // the wait cursor is gone again
+  }
+
+  void DropFolderAddsThePagesBelowItOnce() {
+    ScratchDirectory scratch;
+    // The sample site: nested folders, a hidden page, upper-case extensions, a link to a page
+    // (taken), a link to a folder (not followed), a file that is not a page (left out).
+    const std::string site = QUARRY_TEST_DATA_DIR "/site";
+    std::vector<std::string> expected;
+    for (const char* page :
+         {"/.hidden.html", "/assets/empty.html", "/assets/sidebar.HTML", "/blog/2024/post.Html",
+          "/blog/index.htm", "/docs/api/notes.html", "/docs/api/reference.htm", "/docs/guide.html",
+          "/docs/INDEX.HTM", "/guide-link.html", "/index.html", "/readme.html"}) {
+      expected.push_back(site + page);
+    }
+    Window window;
+    window.Click("openButton");
+    window.dialog->OnDropFiles({site});
+    QCOMPARE(window.Pages(), expected);
+    QCOMPARE(window.dialog->StatusText(), std::string());  // nothing skipped, nothing said
+    // Again, with a page in it and the folder with a trailing '/': nothing is added.
+    window.dialog->OnDropFiles({site + "/", site + "/index.html", site});
+    QCOMPARE(window.Pages(), expected);
+    QVERIFY(!window.dialog->IsBusy());
+  }
+
+  void DropNamesWhatItSkipsOnTheStatusLine() {
+    ScratchDirectory scratch;
+    QDir().mkpath(scratch.FilePath(QStringLiteral("site/locked")));
+    WriteFile(scratch.FilePath(QStringLiteral("site/page.html")), "<html></html>");
+    QVERIFY(
+        QFile::link(QStringLiteral("nowhere"), scratch.FilePath(QStringLiteral("site/gone.html"))));
+    const bool canLock = geteuid() != 0;  // root reads any folder
+    if (canLock)
+      QVERIFY(QFile::setPermissions(scratch.FilePath(QStringLiteral("site/locked")), {}));
+    Window window;
+    window.Click("openButton");
+    window.dialog->OnDropFiles({scratch.Bytes(QStringLiteral("site"))});
+    if (canLock) {
+      QFile::setPermissions(scratch.FilePath(QStringLiteral("site/locked")),
+                            QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    QCOMPARE(window.Pages(),
+             std::vector<std::string>{scratch.Bytes(QStringLiteral("site/page.html"))});
+    const std::string& status = window.dialog->StatusText();
+    QVERIFY2(status.find(scratch.Bytes(QStringLiteral("site/gone.html"))) != std::string::npos,
+             status.c_str());
+    if (canLock) {
+      QVERIFY2(status.find(scratch.Bytes(QStringLiteral("site/locked"))) != std::string::npos,
+               status.c_str());
+    }
+  }
+
+  void StartWithPagesOpensTheIndexThenAddsThemAsGiven() {
+    ScratchDirectory scratch;
+    MakeIndexOfWords({"word"});  // lists /site/a.html
+    QDir().mkpath(scratch.FilePath(QStringLiteral("pages/sub")));
+    WriteFile(scratch.FilePath(QStringLiteral("pages/one.html")), "<html></html>");
+    WriteFile(scratch.FilePath(QStringLiteral("pages/sub/two.htm")), "<html></html>");
+    Window window;
+    window.dialog->StartWithPages({"pages", "missing.html"});
+    QVERIFY(window.dialog->GetDatabase()->IsOpen());
+    const std::vector<std::string> expected = {"/site/a.html", "missing.html", "pages/one.html",
+                                               "pages/sub/two.htm"};
+    QCOMPARE(window.Pages(), expected);
+    QCOMPARE(window.Words(), std::vector<std::string>{"word"});
+    QVERIFY(window.Button("buildButton")->isEnabled());
+    QVERIFY(window.prompts->messages.isEmpty());
   }
 
   void DropKeepsTheSaveButtonsState() {

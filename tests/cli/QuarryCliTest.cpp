@@ -183,6 +183,35 @@ TEST_F(QuarryCliTest, SearchFindsPagesHoldingEveryWord) {
   EXPECT_EQ(Run({"search", "..."}).status, 2);  // nothing left once trimmed
 }
 
+TEST_F(QuarryCliTest, WordsOfEveryScriptAreKeptWholeAndFoundInAnyCase) {
+  fs::create_directory(Path("intl"));
+  WriteFile(Path("intl/a.html"),
+            "<html><title>\u041f\u0440\u0438\u0432\u0435\u0442 world</title>\n"
+            "Быстрый поиск. Résumé café — Ελληνικά 中文搜索 «word» ПРИВЕТ हिन्दी। я\n");
+  WriteFile(Path("intl/b.html"), "<html>привет, Word.");
+  ASSERT_EQ(Run({"index", "-q", "intl"}).status, 0);
+
+  const Result words = Run({"words"});
+  EXPECT_EQ(words.out,
+            "中文搜索\t0\n"
+            "हिन्दी\t0\n"
+            "привет\t1\n"
+            "поиск\t0\n"
+            "Привет\t0\n"
+            "ПРИВЕТ\t0\n"
+            "Быстрый\t0\n"
+            "Ελληνικά\t0\n"
+            "world\t0\n"
+            "word\t0 1\n"
+            "résumé\t0\n"
+            "café\t0\n");
+
+  EXPECT_EQ(Run({"search", "пРиВеТ"}).out,
+            "0\tintl/a.html\tПривет world\n1\tintl/b.html\tintl/b.html\n");
+  EXPECT_EQ(Run({"search", "ελληνικά", "RÉSUMÉ", "WORD"}).out, "0\tintl/a.html\tПривет world\n");
+  EXPECT_EQ(Run({"search", "Caf"}).out, "");
+}
+
 TEST_F(QuarryCliTest, UsageErrorsTouchNothing) {
   CopySite();
   EXPECT_EQ(Run({}).status, 2);

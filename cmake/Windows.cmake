@@ -1,0 +1,41 @@
+# What a Windows build needs that Debian provides only for Linux: utf8proc built from its source
+# (the same version as Linux's libutf8proc-dev, so both builds classify characters alike),
+# CLI11's and xxHash's headers taken from the build machine, and GoogleTest built from Debian's
+# sources.
+# The window is not built for Windows.
+
+set(QUARRY_BUILD_APP OFF CACHE BOOL "Build the Qt desktop program" FORCE)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+
+# utf8proc: tools/windows-deps unpacks Debian's source package here.
+set(QUARRY_UTF8PROC_SOURCE_DIR "" CACHE PATH "utf8proc's source folder (holds utf8proc.c)")
+if(NOT EXISTS "${QUARRY_UTF8PROC_SOURCE_DIR}/utf8proc.c")
+  message(FATAL_ERROR "Windows build: set QUARRY_UTF8PROC_SOURCE_DIR to utf8proc's source "
+                      "folder (tools/windows-deps fetches it)")
+endif()
+enable_language(C)
+add_library(utf8proc_static STATIC "${QUARRY_UTF8PROC_SOURCE_DIR}/utf8proc.c")
+target_compile_definitions(utf8proc_static PUBLIC UTF8PROC_STATIC)
+target_include_directories(utf8proc_static SYSTEM PUBLIC "${QUARRY_UTF8PROC_SOURCE_DIR}")
+set_target_properties(utf8proc_static PROPERTIES C_STANDARD 99)
+add_library(Quarry::utf8proc ALIAS utf8proc_static)
+
+# CLI11 is header-only; the cross compiler must not search the build machine's /usr/include as
+# a whole, so only CLI11's folder is made visible.
+set(QUARRY_HOST_INCLUDE "${CMAKE_BINARY_DIR}/host-include")
+file(MAKE_DIRECTORY "${QUARRY_HOST_INCLUDE}")
+file(CREATE_LINK /usr/include/CLI "${QUARRY_HOST_INCLUDE}/CLI" SYMBOLIC)
+file(CREATE_LINK /usr/include/xxhash.h "${QUARRY_HOST_INCLUDE}/xxhash.h" SYMBOLIC)
+add_library(CLI11::CLI11 INTERFACE IMPORTED)
+target_include_directories(CLI11::CLI11 SYSTEM INTERFACE "${QUARRY_HOST_INCLUDE}")
+set(CLI11_FOUND TRUE)
+# xxHash is used header-only, as on Linux: Debian's header, alone.
+add_library(Quarry::xxhash INTERFACE IMPORTED)
+target_include_directories(Quarry::xxhash SYSTEM INTERFACE "${QUARRY_HOST_INCLUDE}")
+
+if(QUARRY_BUILD_TESTS)
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+  set(GTest_FOUND TRUE)
+endif()
