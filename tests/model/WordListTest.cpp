@@ -447,7 +447,7 @@ TEST(WordListTest, PageWordsRecordWhatEveryOccurrenceDoes) {
     for (WordEntry* e = atOnce.GetFirst(); e != nullptr; e = atOnce.GetNext())
       b.emplace_back(e->GetText(), e->GetPages());
     EXPECT_EQ(a, b);
-    EXPECT_GT(a.size(), 8u);
+    EXPECT_GE(a.size(), 8u);
   }
 }
 
