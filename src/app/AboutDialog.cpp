@@ -11,6 +11,7 @@ namespace quarry {
 AboutDialog::AboutDialog(QWidget* owner) : QDialog(owner), ui(std::make_unique<Ui::AboutDialog>()) {
   InitAppResources();
   ui->setupUi(this);
+  ui->versionLabel->setText(QStringLiteral("Quarry v" QUARRY_VERSION));
   ui->iconLabel->setPixmap(QIcon(QStringLiteral(":/quarry/quarry.png")).pixmap(32, 32));
   connect(ui->okButton, &QPushButton::clicked, this, &QDialog::accept);
 }

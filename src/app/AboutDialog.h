@@ -1,4 +1,4 @@
-// The about box: the application icon, "Quarry v1.0" and OK.
+// The about box: the application icon, "Quarry v" and the project's version, and OK.
 #pragma once
 
 #include <QDialog>

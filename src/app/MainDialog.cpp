@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 #include "DroppedPages.h"
 #include "HelpWindow.h"
 #include "database/IndexDatabase.h"
+#include "database/IndexMessages.h"
 #include "indexing/BuildEngine.h"
 #include "io/FileError.h"
 #include "model/TextList.h"
@@ -31,14 +34,15 @@ namespace quarry {
 
 namespace {
 
-constexpr const char* kOpenError =
-    "Error opening database.  Make sure it is not being used and that it has write access.";
-
 // The status text holds at most this many bytes.
 constexpr std::size_t kStatusTextLimit = 255;
 
 // How often, at most, a long command lets the window paint.
 constexpr long long kPaintIntervalMs = 40;
+
+// A page of this many bytes or more may take longer than a paint interval to scan: its
+// "Scanning" text is painted before its scan begins, however recently the window painted.
+constexpr qint64 kLongPageBytes = qint64{1} << 20;
 
 long long NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -55,16 +59,26 @@ class WaitCursor {
   WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-// Sets a flag for the life of the object.
-class FlagGuard {
+// Marks the window busy for the life of the object: no other command starts, and the page list
+// box refuses drops, so that a file dropped meanwhile stays with its source.
+class BusyGuard {
  public:
-  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
-  ~FlagGuard() { flag_ = false; }
-  FlagGuard(const FlagGuard&) = delete;
-  FlagGuard& operator=(const FlagGuard&) = delete;
+  BusyGuard(bool& busy, ByteListBox& dropTarget)
+      : busy_(busy), dropTarget_(dropTarget), tookDrops_(dropTarget.acceptDrops()) {
+    busy_ = true;
+    dropTarget_.SetAcceptFileDrops(false);
+  }
+  ~BusyGuard() {
+    dropTarget_.SetAcceptFileDrops(tookDrops_);
+    busy_ = false;
+  }
+  BusyGuard(const BusyGuard&) = delete;
+  BusyGuard& operator=(const BusyGuard&) = delete;
 
  private:
-  bool& flag_;
+  bool& busy_;
+  ByteListBox& dropTarget_;
+  bool tookDrops_;
 };
 
 }  // namespace
@@ -181,6 +195,23 @@ void MainDialog::SetStatus(std::string_view text) {
 
 void MainDialog::ClearStatus() { SetStatus(" "); }
 
+void MainDialog::ShowProgress(std::string_view text) {
+  SetStatus(text);
+  ui->statusLabel->repaint();
+}
+
+void MainDialog::ShowScanning(const std::string& path) {
+  const std::string text = CutToBytes("Scanning " + path, kStatusTextLimit);
+  const QFileInfo page(
+      QFile::decodeName(QByteArray(path.data(), static_cast<qsizetype>(path.size()))));
+  if (page.size() >= kLongPageBytes) {
+    ShowProgress(text);
+  } else {
+    SetStatus(text);
+  }
+  KeepPainting();
+}
+
 void MainDialog::UpdateListExtent(ByteListBox* listBox) {
   int widest = 0;
   for (int row = 0; row < listBox->Entries().Count(); ++row) {
@@ -205,6 +236,30 @@ void MainDialog::ClearStatistics() {
   sizeText.clear();
   indexText.clear();
   TransferLabels();
+}
+
+void MainDialog::ShowClosed() {
+  pageListBox->Entries().Clear();
+  wordListBox->Entries().Clear();
+  wordList->Clear();
+  pageList->Clear();
+  titleList->Clear();
+  ClearStatistics();
+  buildButton->setEnabled(false);
+  saveButton->setEnabled(false);
+  newButton->setEnabled(true);
+  wordListBox->setEnabled(false);
+  pageListBox->setEnabled(false);
+  addPagesButton->setEnabled(false);
+  openButton->setText(QStringLiteral("&Open"));
+  UpdateListExtent(wordListBox);
+  UpdateListExtent(pageListBox);
+}
+
+void MainDialog::ShowOpenError(const std::string& reason) {
+  QString message = QString::fromLatin1(kOpenFailureText);
+  if (!reason.empty()) message += QStringLiteral("\n\n") + DisplayText(reason);
+  prompts->ShowMessage(this, message);
 }
 
 void MainDialog::FillWordListBox() {
@@ -241,42 +296,39 @@ void MainDialog::OnOpenClose() {
   wordList->Clear();
   pageList->Clear();
   titleList->Clear();
+  buildIncomplete = false;
 
   if (database->IsOpen()) {
     database->Close();
-    ClearStatistics();
-    buildButton->setEnabled(false);
-    saveButton->setEnabled(false);
-    newButton->setEnabled(true);
-    wordListBox->setEnabled(false);
-    pageListBox->setEnabled(false);
-    addPagesButton->setEnabled(false);
-    openButton->setText(QStringLiteral("&Open"));
-    UpdateListExtent(wordListBox);
-    UpdateListExtent(pageListBox);
+    ShowClosed();
     return;
   }
 
-  // 1 with the database open means a new, empty database was just created: it is shown as open.
-  if (database->Open() != 0 && !database->IsOpen()) {
-    QString message = QString::fromLatin1(kOpenError);
-    if (!database->OpenError().empty()) {
-      message += QStringLiteral("\n\n") + DisplayText(database->OpenError());
+  // The database is opened, loaded and described before the window changes: whatever fails on
+  // the way, the files are released and the window shows the database closed, as it is.
+  try {
+    // A new, empty database that was just created is shown as open.
+    if (!OpenOrCreate(*database)) {
+      UpdateListExtent(wordListBox);
+      UpdateListExtent(pageListBox);
+      ShowOpenError(database->OpenError());
+      return;
     }
-    UpdateListExtent(wordListBox);
-    UpdateListExtent(pageListBox);
-    prompts->ShowMessage(this, message);
+    database->Load(*wordList, *pageList, *titleList);
+    ShowStatistics();
+  } catch (const std::exception& error) {
+    database->Close();
+    ShowClosed();
+    ShowOpenError(error.what());
     return;
   }
 
-  ShowStatistics();
   addPagesButton->setEnabled(true);
   newButton->setEnabled(false);
   wordListBox->setEnabled(true);
   pageListBox->setEnabled(true);
   openButton->setText(QStringLiteral("&Close"));
 
-  database->Load(*wordList, *pageList, *titleList);
   FillWordListBox();
   UpdateListExtent(wordListBox);
   FillPageListBox();
@@ -284,15 +336,14 @@ void MainDialog::OnOpenClose() {
 }
 
 void MainDialog::OnSave() {
-  if (pageList->GetFirst() == nullptr) {
-    prompts->ShowMessage(this, QStringLiteral("No pages to save."));
+  const char* refusal = SaveRefusal(*pageList, *wordList);
+  // A Build that did not complete left part of an index: it is never saved.
+  if (refusal == nullptr && buildIncomplete) refusal = kNoWordsToSaveText;
+  if (refusal != nullptr) {
+    prompts->ShowMessage(this, QString::fromLatin1(refusal));
     return;
   }
-  if (wordList->GetFirst() == nullptr) {
-    prompts->ShowMessage(this, QStringLiteral("Please build word list."));
-    return;
-  }
-  SetStatus("Saving index...");
+  ShowProgress("Saving index...");
   // Save replaces the files as a whole and keeps the old index until the new one is safe, so
   // no Reset comes first (a Reset would destroy the old index before the new one is written).
   database->Save(*wordList, *pageList, *titleList);
@@ -303,8 +354,16 @@ void MainDialog::OnSave() {
 
 void MainDialog::OnNew() {
   if (!prompts->AskNewIndex(this)) return;
-  if (!database->IsOpen()) database->Open();
-  database->Reset();
+  try {
+    if (!database->IsOpen()) database->Open();
+    database->Reset();
+  } catch (const std::exception& error) {
+    // No new index: nothing stays held, and the window shows the database closed, as it is.
+    database->Close();
+    ShowClosed();
+    ShowOpenError(error.what());
+    return;
+  }
   database->Close();
   OnOpenClose();
 }
@@ -320,7 +379,10 @@ void MainDialog::OnBuild() {
   }
   if (!prompts->AskNewIndex(this)) return;
 
-  FlagGuard busyGuard(busy);
+  // Until the run completes the lists hold part of an index: Save stays off.
+  buildIncomplete = true;
+  saveButton->setEnabled(false);
+  BusyGuard busyGuard(busy, *pageListBox);
   std::optional<WaitCursor> waitCursor(std::in_place);
   lastPaint = NowMs();
 
@@ -332,9 +394,7 @@ void MainDialog::OnBuild() {
   // The box's entries as they stand: the run removes entries from the box as it goes.
   const std::vector<std::string> paths = pages.Entries();
   const auto showScanning = [this](std::size_t, const std::string& path) {
-    if (path.empty()) return;
-    SetStatus(CutToBytes("Scanning " + path, kStatusTextLimit));
-    KeepPainting();
+    if (!path.empty()) ShowScanning(path);
   };
   if (database->IsOpen()) {
     int row = 0;
@@ -353,7 +413,7 @@ void MainDialog::OnBuild() {
   }
   UpdateListExtent(pageListBox);
 
-  SetStatus("Updating word list");
+  ShowProgress("Updating word list");
   KeepPainting();
   wordListBox->Entries().Clear();
   FillWordListBox();
@@ -362,6 +422,7 @@ void MainDialog::OnBuild() {
   waitCursor.reset();
   ClearStatus();
   ShowStatistics();
+  buildIncomplete = false;
   saveButton->setEnabled(true);
   buildButton->setEnabled(false);
 }
@@ -378,7 +439,7 @@ void MainDialog::OnAddPages() {
 }
 
 void MainDialog::OnDropFiles(const std::vector<std::string>& paths) {
-  FlagGuard busyGuard(busy);  // the window paints while a large drop is gathered
+  BusyGuard busyGuard(busy, *pageListBox);  // the window paints while a large drop is gathered
   WaitCursor waitCursor;
   activateWindow();
   raise();
@@ -431,7 +492,7 @@ void MainDialog::OnRemoveWords() {
   }
   wordListBox->Entries().RemoveRows(std::move(removed));
   UpdateListExtent(wordListBox);
-  saveButton->setEnabled(true);
+  saveButton->setEnabled(!buildIncomplete);  // never over part of an index
 }
 
 // ---- Help and About

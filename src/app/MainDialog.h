@@ -53,6 +53,12 @@ class MainDialog : public QDialog {
   void SetStatus(std::string_view text);
   // SetStatus with a single blank.
   void ClearStatus();
+  // SetStatus, then paints the status line at once: the screen shows the text before the step it
+  // names begins (a long step shows its own text, not the one before).
+  void ShowProgress(std::string_view text);
+  // The Build's "Scanning" text for a page, painted at once when the page may take a while to
+  // scan (1 MiB or more); otherwise with the next paint, at most 40 ms after the last one.
+  void ShowScanning(const std::string& path);
   // Sets a list box's horizontal extent to the width of its widest entry (0 when empty).
   void UpdateListExtent(ByteListBox* listBox);
   // Transfers the six label strings (date, size, pages, words, index, status) to the screen.
@@ -111,6 +117,11 @@ class MainDialog : public QDialog {
   void ShowStatistics();
   // Empties the five statistics strings and transfers the labels.
   void ClearStatistics();
+  // Empties the lists, the list boxes and the labels and shows the closed state: "..." and the
+  // list boxes off, Build and Save off, New on, the Open/Close button captioned "&Open".
+  void ShowClosed();
+  // The message of an Open or New that could not open the database, with the reason when known.
+  void ShowOpenError(const std::string& reason);
   // Fills a list box from the word list or the page list.
   void FillWordListBox();
   void FillPageListBox();
@@ -144,6 +155,9 @@ class MainDialog : public QDialog {
   QString helpFile;
   HelpWindow* helpWindow = nullptr;  // a child window; closed with this one
   bool busy = false;
+  // From the start of a Build until it completes: the lists may hold part of an index, which
+  // Save must not write over the files.
+  bool buildIncomplete = false;
   long long lastPaint = 0;  // monotonic milliseconds of the last KeepPainting pass
 };
 

@@ -1,5 +1,5 @@
 // The question "Generate new index?" with Yes (accepts) and No (rejects; the default button).
-// Escape and the close box answer No.
+// Enter presses the button that has the focus (No at first); Escape and the close box answer No.
 #pragma once
 
 #include <QDialog>

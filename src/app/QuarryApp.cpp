@@ -14,7 +14,8 @@ namespace quarry {
 QuarryApp::QuarryApp(int& argc, char** argv) : QApplication(argc, argv) {
   InitAppResources();
   setApplicationName(QStringLiteral("quarry"));
-  setApplicationDisplayName(QStringLiteral("Quarry"));
+  // No display name: Qt would append it to every caption the window system shows ("Quarry  —
+  // Quarry"); each window's caption is its own, exactly.
   setApplicationVersion(QStringLiteral("1.0"));
   setWindowIcon(QIcon(QStringLiteral(":/quarry/quarry.png")));
   setDesktopFileName(QStringLiteral("quarry"));

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "database/IndexDatabase.h"
+#include "database/IndexMessages.h"
+#include "io/DatabaseDirectory.h"
 
 namespace quarry {
 
@@ -12,7 +14,7 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& d
                  bool databaseOption)
     : app_(parent.add_subcommand(name, description)) {
   if (!databaseOption) return;
-  app_->add_option("--db", databaseDirectory_,
+  app_->add_option("--db", indexDirectory_,
                    "Directory of the index files qrywDb.dat, qryfDb.dat and qryiDb.dat "
                    "(default: the current directory)")
       ->check(CLI::Validator(CLI::ExistingDirectory).description(""))
@@ -22,8 +24,9 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& d
 bool Command::OpenExisting(IndexDatabase& database) const {
   // Open takes a word or page file that is missing or empty for a new database and writes fresh
   // headers over both, which would make a reading command destroy the words stored there.
+  const DatabaseDirectory directory(indexDirectory_);
   for (const char* name : {kWordFileName, kPageFileName}) {
-    const std::string file = DatabaseFile(databaseDirectory_, name);
+    const std::string file = directory.PathOf(name);
     struct stat info {};
     if (::stat(file.c_str(), &info) != 0 || info.st_size == 0) {
       PrintError("No index here: " + file +
@@ -52,14 +55,8 @@ void Command::AddNulOption() {
   app_->add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");
 }
 
-std::string Command::DatabaseFile(const std::string& directory, const char* name) {
-  if (directory.empty()) return name;
-  return directory.back() == '/' ? directory + name : directory + '/' + name;
-}
-
 std::string Command::OpenFailureText(const IndexDatabase& database) {
-  std::string text =
-      "Error opening database.  Make sure it is not being used and that it has write access.";
+  std::string text = kOpenFailureText;
   if (!database.OpenError().empty()) text += " (" + database.OpenError() + ")";
   return text;
 }

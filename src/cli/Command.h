@@ -35,7 +35,7 @@ class Command {
   CLI::App& App() { return *app_; }
 
   // The directory given with --db; empty for the current directory.
-  const std::string& DatabaseDirectory() const { return databaseDirectory_; }
+  const std::string& IndexDirectory() const { return indexDirectory_; }
 
   // Opens database, which must already hold an index (the word file exists): for the commands
   // that only read. Prints the reason to standard error and returns false when it cannot.
@@ -57,15 +57,12 @@ class Command {
   // Prints "quarry-cli: message" on standard error.
   static void PrintError(const std::string& message);
 
-  // The path of one of the database files (kWordFileName ...) in directory ("" for here).
-  static std::string DatabaseFile(const std::string& directory, const char* name);
-
   // The message for a failed Open, with the system's reason.
   static std::string OpenFailureText(const IndexDatabase& database);
 
  private:
   CLI::App* app_;
-  std::string databaseDirectory_;
+  std::string indexDirectory_;
   bool nulTerminated_ = false;
 };
 

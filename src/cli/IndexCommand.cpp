@@ -1,16 +1,18 @@
 #include "cli/IndexCommand.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <utility>
+#include <string>
+#include <vector>
 
 #include "cli/ProgressBar.h"
 #include "database/IndexDatabase.h"
+#include "database/IndexMessages.h"
 #include "indexing/BuildEngine.h"
+#include "io/DatabaseDirectory.h"
 #include "io/SiteWalker.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
@@ -44,14 +46,13 @@ exist.)";
 // was made, unless Keep() was called: a run that saves nothing leaves no new files behind.
 class NewFilesGuard {
  public:
-  explicit NewFilesGuard(std::vector<std::string> files) {
-    for (std::string& file : files) {
-      struct stat info {};
-      if (::lstat(file.c_str(), &info) != 0) newFiles_.push_back(std::move(file));
+  explicit NewFilesGuard(const std::string& directory) : directory_(directory) {
+    for (const char* name : {kWordFileName, kPageFileName, kTitleFileName}) {
+      if (!directory_.Exists(name)) newFiles_.emplace_back(name);
     }
   }
   ~NewFilesGuard() {
-    for (const std::string& file : newFiles_) ::unlink(file.c_str());
+    for (const std::string& name : newFiles_) directory_.RemoveQuietly(name);
   }
   NewFilesGuard(const NewFilesGuard&) = delete;
   NewFilesGuard& operator=(const NewFilesGuard&) = delete;
@@ -59,6 +60,7 @@ class NewFilesGuard {
   void Keep() { newFiles_.clear(); }
 
  private:
+  DatabaseDirectory directory_;
   std::vector<std::string> newFiles_;
 };
 
@@ -92,17 +94,14 @@ int IndexCommand::Run() {
   for (const std::string& path : paths_) walker.Add(path);
   const std::vector<std::string> pages = walker.SortedPages();
   if (pages.empty()) {
-    PrintError("No pages to save. (no .htm or .html files found)");
+    PrintError(std::string(kNoPagesToSaveText) + " (no .htm or .html files found)");
     return 1;
   }
 
-  const std::string& directory = DatabaseDirectory();
   // Declared before the database, so that the files are closed before they are removed.
-  NewFilesGuard newFiles({DatabaseFile(directory, kWordFileName),
-                          DatabaseFile(directory, kPageFileName),
-                          DatabaseFile(directory, kTitleFileName)});
-  IndexDatabase database(directory);
-  if (database.Open() != 0 && !database.IsOpen()) {
+  NewFilesGuard newFiles(IndexDirectory());
+  IndexDatabase database(IndexDirectory());
+  if (!OpenOrCreate(database)) {
     PrintError(OpenFailureText(database));
     return 1;
   }
@@ -135,13 +134,7 @@ int IndexCommand::Run() {
     });
   }
 
-  const char* refusal = nullptr;
-  if (pageList.Size() == 0) {
-    refusal = "No pages to save.";
-  } else if (wordList.Size() == 0) {
-    refusal = "Please build word list.";
-  }
-  if (refusal != nullptr) {
+  if (const char* refusal = SaveRefusal(pageList, wordList)) {
     PrintError(std::string(refusal) + " (" + std::to_string(dropped) + " dropped, " +
                std::to_string(skipped) + " skipped)");
     return 1;
@@ -153,10 +146,7 @@ int IndexCommand::Run() {
   if (!quiet_) {
     std::printf("Indexed %zu pages, dropped %zu (not HTML), skipped %zu (cannot be opened).\n",
                 pageList.Size(), dropped, skipped);
-    std::printf("Index: %s\nWords: %s\nPages: %s\nDate: %s\nSize: %s\n",
-                database.GetIndexPath().c_str(), database.GetWordCountText().c_str(),
-                database.GetPageCountText().c_str(), database.GetDateText().c_str(),
-                database.GetSizeText().c_str());
+    std::fputs(StatisticsLines(database).c_str(), stdout);
   }
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
+#include "database/IndexMessages.h"
 
 namespace quarry {
 
@@ -18,12 +19,9 @@ Exit status: 0 shown; 1 no index in DIR or it cannot be opened; 2 usage error.)"
 }
 
 int InfoCommand::Run() {
-  IndexDatabase database(DatabaseDirectory());
+  IndexDatabase database(IndexDirectory());
   if (!OpenExisting(database)) return 1;
-  std::printf("Index: %s\nWords: %s\nPages: %s\nDate: %s\nSize: %s\n",
-              database.GetIndexPath().c_str(), database.GetWordCountText().c_str(),
-              database.GetPageCountText().c_str(), database.GetDateText().c_str(),
-              database.GetSizeText().c_str());
+  std::fputs(StatisticsLines(database).c_str(), stdout);
   return RecordWriter::Finish() ? 0 : 1;
 }
 

@@ -23,7 +23,7 @@ Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)
 }
 
 int PagesCommand::Run() {
-  IndexDatabase database(DatabaseDirectory());
+  IndexDatabase database(IndexDirectory());
   LoadedIndex index;
   if (!LoadExisting(database, index)) return 1;
   const TextList& pageList = index.pages;

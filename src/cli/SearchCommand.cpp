@@ -58,7 +58,7 @@ int SearchCommand::Run() {
     std::move(words.begin(), words.end(), std::back_inserter(wanted));
   }
 
-  IndexDatabase database(DatabaseDirectory());
+  IndexDatabase database(IndexDirectory());
   LoadedIndex index;
   if (!LoadExisting(database, index)) return 1;
   WordList& wordList = index.words;

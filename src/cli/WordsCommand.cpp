@@ -24,7 +24,7 @@ Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)
 }
 
 int WordsCommand::Run() {
-  IndexDatabase database(DatabaseDirectory());
+  IndexDatabase database(IndexDirectory());
   LoadedIndex index;
   if (!LoadExisting(database, index)) return 1;
   WordList& wordList = index.words;

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "io/PageFile.h"
+#include "model/TextOrder.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -76,17 +77,6 @@ constexpr TagRow kTagRows[] = {
 constexpr std::size_t kTagRowCount = std::size(kTagRows);
 static_assert(kTagRowCount == 33 && kTagRowCount <= 64);
 
-constexpr char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-constexpr char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c; }
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
-}
-
 bool RowMatches(const TagRow& row, std::string_view tag) {
   for (std::string_view form : row.forms) {
     if (form.empty()) continue;
@@ -98,7 +88,7 @@ bool RowMatches(const TagRow& row, std::string_view tag) {
         if (tag.starts_with(form)) return true;
         break;
       case TagMatch::kAnyCase:
-        if (EqualsIgnoringAsciiCase(tag, form)) return true;
+        if (EqualsFoldingCase(tag, form)) return true;
         break;
     }
   }
@@ -129,8 +119,8 @@ constexpr std::array<std::uint64_t, kKeyCount> MakeRowsByKey() {
       const std::size_t base = form[1] == '/' ? 256 : 0;
       rows[base + static_cast<unsigned char>(form[at])] |= bit;
       if (kTagRows[i].match == TagMatch::kAnyCase) {
-        rows[base + static_cast<unsigned char>(AsciiLower(form[at]))] |= bit;
-        rows[base + static_cast<unsigned char>(AsciiUpper(form[at]))] |= bit;
+        rows[base + static_cast<unsigned char>(ToLowerAscii(form[at]))] |= bit;
+        rows[base + static_cast<unsigned char>(ToUpperAscii(form[at]))] |= bit;
       }
     }
   }

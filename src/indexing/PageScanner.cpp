@@ -36,7 +36,7 @@ PieceMatch FindInPieces(std::string_view contents, std::string_view pattern) {
   if (length == 0 || length > size) return {};
   const char* data = contents.data();
   const char first = pattern[0];
-  const char firstUpper = (first >= 'a' && first <= 'z') ? static_cast<char>(first - 32) : first;
+  const char firstUpper = ToUpperAscii(first);
 
   std::size_t lineStart = 0;  // start of the line holding position `known`
   std::size_t known = 0;

@@ -1,11 +1,20 @@
 #include "io/PageFile.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include "io/win32/WindowsText.h"
+#else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "io/FileError.h"
@@ -52,10 +61,58 @@ std::size_t FoldCrLf(char* data, std::size_t size) {
   return static_cast<std::size_t>(out - data);
 }
 
+// Reads up to size bytes from fd; -1 with errno set on failure.
+long ReadSome(int fd, char* buffer, std::size_t size) {
+#ifdef _WIN32
+  constexpr std::size_t kMaxRead = 1U << 30;
+  return ::_read(fd, buffer, static_cast<unsigned>(size < kMaxRead ? size : kMaxRead));
+#else
+  return ::read(fd, buffer, size);
+#endif
+}
+
 }  // namespace
 
 PageFile::~PageFile() { Close(); }
 
+#ifdef _WIN32
+bool PageFile::Open(const std::string& path) {
+  Close();
+  openError_.clear();
+  // Every kind of sharing: only a process that holds the page without sharing keeps it out,
+  // as only an exclusive lock does on Linux.
+  const HANDLE handle = ::CreateFileW(windows::Wide(path).c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    openError_ = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION
+                     ? "Locked by another process"
+                     : windows::SystemMessage(error);
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (::GetFileType(handle) != FILE_TYPE_DISK || ::GetFileInformationByHandle(handle, &info) == 0 ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    openError_ = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? std::strerror(EISDIR)
+                                                                         : "Not a regular file";
+    ::CloseHandle(handle);
+    return false;
+  }
+  const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | _O_BINARY);
+  if (fd < 0) {
+    openError_ = std::strerror(errno);
+    ::CloseHandle(handle);
+    return false;
+  }
+  fd_ = fd;
+  path_ = path;
+  sizeAtOpen_ =
+      static_cast<std::size_t>((std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+  return true;
+}
+
+#else
 bool PageFile::Open(const std::string& path) {
   Close();
   openError_.clear();
@@ -90,6 +147,7 @@ bool PageFile::Open(const std::string& path) {
   sizeAtOpen_ = static_cast<std::size_t>(info.st_size);
   return true;
 }
+#endif
 
 void PageFile::LoadContents() {
   // The size at open is only a guess: the file may have grown, or report 0 (as /proc files do).
@@ -104,7 +162,7 @@ void PageFile::LoadContents() {
       std::memcpy(grown.get(), bytes.get(), filled);
       bytes = std::move(grown);
     }
-    const ssize_t n = ::read(fd_, bytes.get() + filled, capacity - filled);
+    const long n = ReadSome(fd_, bytes.get() + filled, capacity - filled);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -141,7 +199,11 @@ std::string_view PageFile::ReadRest() {
 }
 
 void PageFile::Close() {
+#ifdef _WIN32
+  if (fd_ >= 0) ::_close(fd_);  // closes the handle too
+#else
   if (fd_ >= 0) ::close(fd_);  // a read-only file has nothing to flush
+#endif  // a read-only file has nothing to flush
   fd_ = -1;
   contents_.reset();
   size_ = 0;

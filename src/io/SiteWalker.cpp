@@ -1,26 +1,24 @@
 #include "io/SiteWalker.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <memory>
 #include <utility>
 
+#include "io/FolderReader.h"
 #include "model/TextOrder.h"
 
 namespace quarry {
 
 namespace {
 
-struct DirCloser {
-  void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
+// folder with one separator at its end: '/' is added unless one is there (on Windows, '\\' also
+// counts as one).
 std::string WithSlash(const std::string& folder) {
-  return (!folder.empty() && folder.back() == '/') ? folder : folder + '/';
+#ifdef _WIN32
+  const bool ends = !folder.empty() && (folder.back() == '/' || folder.back() == '\\');
+#else
+  const bool ends = !folder.empty() && folder.back() == '/';
+#endif
+  return ends ? folder : folder + '/';
 }
 
 }  // namespace
@@ -28,13 +26,13 @@ std::string WithSlash(const std::string& folder) {
 SiteWalker::SiteWalker(std::function<void(const std::string&)> warn) : warn_(std::move(warn)) {}
 
 bool SiteWalker::Add(const std::string& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return false;
-  if (S_ISLNK(info.st_mode)) {
-    struct stat target {};
-    if (::stat(path.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) info = target;
+  FolderReader::Kind kind = FolderReader::KindOf(path, false);
+  if (kind == FolderReader::Kind::kMissing) return false;
+  if (kind == FolderReader::Kind::kLink &&
+      FolderReader::KindOf(path, true) == FolderReader::Kind::kFolder) {
+    kind = FolderReader::Kind::kFolder;
   }
-  if (S_ISDIR(info.st_mode)) {
+  if (kind == FolderReader::Kind::kFolder) {
     Walk(path);
   } else {
     pages_.push_back(path);
@@ -46,50 +44,45 @@ void SiteWalker::Walk(const std::string& root) {
   // Depth first with an explicit stack, so that a deep tree cannot exhaust the call stack; the
   // order of visiting does not matter, the pages are sorted afterwards.
   std::vector<std::string> folders{root};
+  FolderReader reader;
+  FolderReader::Entry entry;
   while (!folders.empty()) {
     const std::string folder = std::move(folders.back());
     folders.pop_back();
-    const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
-    if (!dir) {
-      warn_("cannot read folder " + folder + ": " + std::strerror(errno) + " (skipped)");
+    if (!reader.Open(folder)) {
+      warn_("cannot read folder " + folder + ": " + reader.Error() + " (skipped)");
       continue;
     }
     const std::string prefix = WithSlash(folder);
-    for (;;) {
-      errno = 0;
-      const dirent* entry = ::readdir(dir.get());
-      if (entry == nullptr) {
-        if (errno != 0) {
-          warn_("cannot read all of folder " + folder + ": " + std::strerror(errno));
-        }
-        if (progress_) progress_(pages_.size());
-        break;
-      }
-      const std::string name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      std::string child = prefix + name;
-      unsigned char type = entry->d_type;
-      if (type == DT_UNKNOWN) {
-        struct stat info {};
-        if (::lstat(child.c_str(), &info) != 0) continue;
-        type = S_ISDIR(info.st_mode)   ? DT_DIR
-               : S_ISREG(info.st_mode) ? DT_REG
-               : S_ISLNK(info.st_mode) ? DT_LNK
-                                       : DT_UNKNOWN;
-      }
-      if (type == DT_DIR) {
-        folders.push_back(std::move(child));
-      } else if (type == DT_REG) {
-        if (HasPageExtension(name)) pages_.push_back(std::move(child));
-      } else if (type == DT_LNK && HasPageExtension(name)) {
-        struct stat target {};
-        if (::stat(child.c_str(), &target) != 0) {
-          warn_("cannot follow link " + child + ": " + std::strerror(errno) + " (skipped)");
-        } else if (S_ISREG(target.st_mode)) {
-          pages_.push_back(std::move(child));
-        }
+    while (reader.Next(entry)) {
+      switch (entry.kind) {
+        case FolderReader::Kind::kFolder:
+          folders.push_back(prefix + entry.name);
+          break;
+        case FolderReader::Kind::kFile:
+          if (HasPageExtension(entry.name)) pages_.push_back(prefix + entry.name);
+          break;
+        case FolderReader::Kind::kLink:
+          // A link to a page is taken; a link to a folder is not followed.
+          if (HasPageExtension(entry.name)) {
+            std::string child = prefix + entry.name;
+            std::string error;
+            const FolderReader::Kind target = FolderReader::KindOf(child, true, &error);
+            if (target == FolderReader::Kind::kMissing) {
+              warn_("cannot follow link " + child + ": " + error + " (skipped)");
+            } else if (target == FolderReader::Kind::kFile) {
+              pages_.push_back(std::move(child));
+            }
+          }
+          break;
+        default:
+          break;
       }
     }
+    if (!reader.Error().empty()) {
+      warn_("cannot read all of folder " + folder + ": " + reader.Error());
+    }
+    if (progress_) progress_(pages_.size());
   }
 }
 

@@ -15,6 +15,11 @@ constexpr char ToLowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+// Returns c with a-z raised to A-Z; every other byte unchanged.
+constexpr char ToUpperAscii(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 // Folds A-Z to a-z in place.
 inline void LowerAsciiInPlace(std::string& s) {
   for (char& c : s) c = ToLowerAscii(c);

@@ -7,11 +7,14 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
+#include <QLabel>
 #include <QPushButton>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +23,9 @@
 #include "ByteListModel.h"
 #include "MainDialog.h"
 #include "UserPrompts.h"
+#include "database/IndexDatabase.h"
+#include "model/TextList.h"
+#include "model/WordList.h"
 
 namespace quarry::test {
 
@@ -103,6 +109,50 @@ struct Window {
 
   TestPrompts* prompts = nullptr;
   std::unique_ptr<MainDialog> dialog;
+};
+
+// Saves an index of three words (apple, mango, zebra) over two pages (/site/b.html numbered 0,
+// /site/a.html 1) in the current directory.
+inline void MakeIndex() {
+  IndexDatabase database;
+  database.Open();
+  QVERIFY(database.IsOpen());
+  WordList words;
+  TextList pages;
+  TextList titles;
+  titles.Add("beta page");
+  pages.Add("/site/b.html");
+  titles.Add("alpha page");
+  pages.Add("/site/a.html");
+  words.AddWord("zebra", 0);
+  words.AddWord("Apple", 1);
+  words.AddWord("mango", 0);
+  words.AddWord("mango", 1);
+  database.Save(words, pages, titles);
+  database.Close();
+}
+
+// Records what a label shows: its text each time it is painted (a repeat only once), and runs
+// onPaint with the text, at the paint, while a command may still be running.
+class PaintedTexts : public QObject {
+ public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label_->installEventFilter(this); }
+
+  QStringList texts;
+  std::function<void(const QString&)> onPaint;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == label_ && event->type() == QEvent::Paint) {
+      const QString text = label_->text();
+      if (texts.isEmpty() || texts.last() != text) texts.append(text);
+      if (onPaint) onPaint(text);
+    }
+    return false;
+  }
+
+ private:
+  QLabel* label_;
 };
 
 // Selects the given rows of a list box (and only them).

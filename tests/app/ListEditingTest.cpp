@@ -29,16 +29,16 @@ void MakeIndexOfWords(const std::vector<std::string>& words) {
   database.Save(wordList, pages, titles);
 }
 
-// Drops urls on the page list box as a file manager would.
-void DropUrls(ByteListBox* box, const QList<QUrl>& urls) {
+// Drops urls on the page list box as a file manager would; true when the box took them.
+bool DropUrls(ByteListBox* box, const QList<QUrl>& urls) {
   QMimeData mime;
   mime.setUrls(urls);
   const QPointF at = box->viewport()->rect().center();
   QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(box->viewport(), &enter);
-  QVERIFY(enter.isAccepted());
   QDropEvent drop(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(box->viewport(), &drop);
+  return enter.isAccepted() && drop.isAccepted();
 }
 
 }  // namespace
@@ -110,14 +110,45 @@ class ListEditingTest : public QObject {
     Window window;
     window.Click("openButton");
     window.dialog->show();
-    DropUrls(window.PageBox(), {QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("One.html"))),
-                                QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("folder"))),
-                                QUrl(QStringLiteral("https://example.org/x.html"))});
+    QVERIFY(DropUrls(window.PageBox(),
+                     {QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("One.html"))),
+                      QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("folder"))),
+                      QUrl(QStringLiteral("https://example.org/x.html"))}));
     const std::vector<std::string> expected = {scratch.Bytes(QStringLiteral("folder/Two.HTM")),
                                                scratch.Bytes(QStringLiteral("One.html"))};
     QCOMPARE(window.Pages(), expected);
     QVERIFY(window.Button("buildButton")->isEnabled());
     QVERIFY(QApplication::overrideCursor() == nullptr);  // the wait cursor is gone again
+  }
+
+  void DropDuringBuildIsRefused() {
+    ScratchDirectory scratch;
+    // Large enough that its "Scanning" text is painted before its scan.
+    WriteFile(scratch.FilePath(QStringLiteral("a.html")),
+              "<html>" + QByteArray("apple ").repeated(180000) + "</html>");
+    WriteFile(scratch.FilePath(QStringLiteral("late.html")), "<html>late</html>");
+    const QUrl late = QUrl::fromLocalFile(scratch.FilePath(QStringLiteral("late.html")));
+    Window window;
+    window.dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.dialog.get()));
+    window.Click("openButton");
+    window.dialog->OnDropFiles({scratch.Bytes(QStringLiteral("a.html"))});
+    PaintedTexts status(window.dialog->findChild<QLabel*>(QStringLiteral("statusLabel")));
+    int dropsTaken = 0;
+    int dropsTried = 0;
+    status.onPaint = [&](const QString& text) {
+      if (!text.startsWith(QStringLiteral("Scanning"))) return;
+      ++dropsTried;
+      if (DropUrls(window.PageBox(), {late})) ++dropsTaken;
+    };
+    window.Click("buildButton");
+    QVERIFY(dropsTried > 0);
+    QCOMPARE(dropsTaken, 0);
+    QCOMPARE(window.Pages(), std::vector<std::string>{scratch.Bytes(QStringLiteral("a.html"))});
+    // Once the run is over, drops are taken again.
+    status.onPaint = nullptr;
+    QVERIFY(DropUrls(window.PageBox(), {late}));
+    QCOMPARE(window.Pages().size(), std::size_t{2});
   }
 
   void DropFolderAddsThePagesBelowItOnce() {

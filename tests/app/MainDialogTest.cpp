@@ -4,12 +4,18 @@
 #include <QPointer>
 #include <QProcess>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 
 #include "AboutDialog.h"
 #include "AppTestSupport.h"
+#include "DialogPrompts.h"
 #include "HelpWindow.h"
+#include "QuarryApp.h"
 #include "database/IndexDatabase.h"
+#include "io/FaultInjection.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
 
@@ -20,26 +26,6 @@ namespace {
 
 const QString kOpenError = QStringLiteral(
     "Error opening database.  Make sure it is not being used and that it has write access.");
-
-// Saves an index of three words over two pages in the current directory.
-void MakeIndex() {
-  IndexDatabase database;
-  database.Open();
-  QVERIFY(database.IsOpen());
-  WordList words;
-  TextList pages;
-  TextList titles;
-  titles.Add("beta page");
-  pages.Add("/site/b.html");
-  titles.Add("alpha page");
-  pages.Add("/site/a.html");
-  words.AddWord("zebra", 0);
-  words.AddWord("Apple", 1);
-  words.AddWord("mango", 0);
-  words.AddWord("mango", 1);
-  database.Save(words, pages, titles);
-  database.Close();
-}
 
 QString LabelText(const Window& window, const char* name) {
   return window.dialog->findChild<QLabel*>(QString::fromLatin1(name))->text();
@@ -56,6 +42,53 @@ std::pair<qint32, qint32> Header(const char* name) {
                   quint32(quint8(bytes[at + 2])) << 16 | quint32(quint8(bytes[at + 3])) << 24);
   };
   return {field(4), field(8)};
+}
+
+// The caption the window system shows for a window. Qt adds " — " and the application's display
+// name, when one was set, to every caption that does not already end with it.
+QString ShownCaption(const QWidget& window) {
+  const QString name = QGuiApplication::applicationDisplayName();
+  const QString title = window.windowTitle();
+  if (name == QCoreApplication::applicationName() || title.endsWith(name)) return title;
+  return title + QStringLiteral(" \u2014 ") + name;
+}
+
+// What a modal dialog showed and how it ended, once keys were pressed in it.
+struct ModalRun {
+  QString caption;        // the caption the window system shows
+  QString labels;         // the texts of its labels, one per line
+  QString defaultButton;  // the caption of its default button when it came up
+  int result = -1;        // its result after the keys
+  bool ended = false;     // whether the keys ended it
+};
+
+// Once the next modal dialog is up, records it and presses keys: "Tab", "Enter" and "Escape" go
+// to the focused widget, "close" is the close box. A dialog the keys did not end is rejected.
+std::shared_ptr<ModalRun> WhenModalComesUp(const QStringList& keys) {
+  auto run = std::make_shared<ModalRun>();
+  QTimer::singleShot(0, [run, keys] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    run->caption = ShownCaption(*dialog);
+    for (const QLabel* label : dialog->findChildren<QLabel*>()) run->labels += label->text() + '\n';
+    for (const QPushButton* button : dialog->findChildren<QPushButton*>()) {
+      if (button->isDefault()) run->defaultButton = button->text();
+    }
+    for (const QString& key : keys) {
+      QWidget* focus = dialog->focusWidget() ? dialog->focusWidget() : dialog;
+      if (key == QStringLiteral("close")) {
+        dialog->close();
+      } else {
+        QTest::keyClick(focus, key == QStringLiteral("Tab")     ? Qt::Key_Tab
+                               : key == QStringLiteral("Enter") ? Qt::Key_Return
+                                                                : Qt::Key_Escape);
+      }
+    }
+    run->ended = !dialog->isVisible();
+    run->result = dialog->result();
+    if (!run->ended) dialog->reject();
+  });
+  return run;
 }
 
 void VerifyOpenState(const Window& window) {
@@ -127,6 +160,133 @@ class MainDialogTest : public QObject {
     QVERIFY(!dialog.windowIcon().isNull());
     QVERIFY(dialog.GetWordList() && dialog.GetPageList() && dialog.GetTitleList() &&
             dialog.GetDatabase());
+  }
+
+  void StartUpRunsTheWindowUntilEscape() {
+    ScratchDirectory scratch;
+    const std::shared_ptr<ModalRun> run = WhenModalComesUp({QStringLiteral("Escape")});
+    QVERIFY(!static_cast<QuarryApp*>(qApp)->InitInstance());
+    QVERIFY(run->ended);
+    QCOMPARE(run->defaultButton, QStringLiteral("Open"));
+    QCOMPARE(run->result, int(QDialog::Rejected));
+    // The window system shows each window's own caption, exactly.
+    QCOMPARE(run->caption, QStringLiteral("Quarry "));
+    HelpWindow help(nullptr);
+    QCOMPARE(ShownCaption(help), QStringLiteral("Quarry Help"));
+    QVERIFY(!QFile::exists(QStringLiteral("qrywDb.dat")));  // nothing written
+  }
+
+  void RealDialogsAnswerKeys_data() {
+    QTest::addColumn<bool>("question");  // "Generate new index?", else a notice
+    QTest::addColumn<QStringList>("keys");
+    QTest::addColumn<int>("result");
+    const int yes = QDialog::Accepted;
+    const int no = QDialog::Rejected;
+    QTest::newRow("question Enter") << true << QStringList{"Enter"} << no;
+    QTest::newRow("question Tab Enter") << true << QStringList{"Tab", "Enter"} << yes;
+    QTest::newRow("question Tab Tab Enter") << true << QStringList{"Tab", "Tab", "Enter"} << no;
+    QTest::newRow("question Tab Escape") << true << QStringList{"Tab", "Escape"} << no;
+    QTest::newRow("question close box") << true << QStringList{"close"} << no;
+    QTest::newRow("notice Enter") << false << QStringList{"Enter"} << yes;
+    QTest::newRow("notice Escape") << false << QStringList{"Escape"} << no;
+    QTest::newRow("notice close box") << false << QStringList{"close"} << no;
+  }
+
+  void RealDialogsAnswerKeys() {
+    QFETCH(bool, question);
+    QFETCH(QStringList, keys);
+    QFETCH(int, result);
+    QWidget owner;
+    owner.show();
+    DialogPrompts prompts;
+    const std::shared_ptr<ModalRun> run = WhenModalComesUp(keys);
+    if (question) {
+      QCOMPARE(prompts.AskNewIndex(&owner), result == QDialog::Accepted);
+      QCOMPARE(run->labels, QStringLiteral("Generate new index?\n"));
+      QCOMPARE(run->defaultButton, QStringLiteral("No"));
+    } else {
+      prompts.ShowMessage(&owner, QStringLiteral("Please add pages to process."));
+      QCOMPARE(run->labels, QStringLiteral("Please add pages to process.\n"));
+      QCOMPARE(run->defaultButton, QStringLiteral("OK"));
+    }
+    QCOMPARE(run->caption, QStringLiteral("Quarry"));
+    QVERIFY(run->ended);
+    QCOMPARE(run->result, result);
+  }
+
+  void EnterPressesTheFocusedButton_data() {
+    QTest::addColumn<QString>("focus");
+    QTest::addColumn<QString>("pressed");
+    for (const char* button :
+         {"openButton", "buildButton", "saveButton", "newButton", "exitButton", "helpButton",
+          "addPagesButton", "removeWordsButton", "removePagesButton"}) {
+      QTest::newRow(button) << QString::fromLatin1(button) << QString::fromLatin1(button);
+    }
+    // Where no push button has the focus, Enter presses Open/Close.
+    QTest::newRow("wordListBox") << QStringLiteral("wordListBox") << QStringLiteral("openButton");
+  }
+
+  void EnterPressesTheFocusedButton() {
+    QFETCH(QString, focus);
+    QFETCH(QString, pressed);
+    ScratchDirectory scratch;
+    MakeIndex();
+    Window window;
+    window.dialog->SetHelpFile({});
+    window.prompts->answerYes = false;
+    window.Click("openButton");
+    window.dialog->show();
+    QVERIFY(QTest::qWaitForWindowActive(window.dialog.get()));
+    std::vector<std::pair<QString, std::unique_ptr<QSignalSpy>>> clicks;
+    for (QPushButton* button : window.dialog->findChildren<QPushButton*>()) {
+      button->setEnabled(true);
+      clicks.emplace_back(button->objectName(),
+                          std::make_unique<QSignalSpy>(button, &QPushButton::clicked));
+    }
+    QWidget* target = window.dialog->findChild<QWidget*>(focus);
+    target->setFocus();
+    QCOMPARE(QApplication::focusWidget(), target);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    for (const auto& [name, spy] : clicks) QCOMPARE(spy->count(), name == pressed ? 1 : 0);
+  }
+
+  void FailedOpenOrNewLeavesTheDatabaseClosed_data() {
+    QTest::addColumn<bool>("existing");  // an index is there before
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<int>("error");
+    // The first write: the new database's first header, or New's emptying of the files.
+    QTest::newRow("Open, new database") << false << QStringLiteral("openButton") << EIO;
+    QTest::newRow("New, new database") << false << QStringLiteral("newButton") << EIO;
+    QTest::newRow("New, existing index") << true << QStringLiteral("newButton") << ENOSPC;
+  }
+
+  void FailedOpenOrNewLeavesTheDatabaseClosed() {
+    QFETCH(bool, existing);
+    QFETCH(QString, button);
+    QFETCH(int, error);
+    ScratchDirectory scratch;
+    if (existing) MakeIndex();
+    Window window;
+    FaultInjection::ResetCount();
+    FaultInjection::FailAt(1, error);
+    window.Click(qPrintable(button));
+    FaultInjection::Clear();
+    // Said what failed, and why.
+    QCOMPARE(window.prompts->messages.size(), 1);
+    const QString message = window.prompts->messages.first();
+    QVERIFY2(message.startsWith(kOpenError), qPrintable(message));
+    QVERIFY2(message.contains(QString::fromLocal8Bit(std::strerror(error))), qPrintable(message));
+    // The window shows the database closed, as it is: nothing holds the files.
+    VerifyClosedState(window);
+    IndexDatabase other;
+    other.Open();
+    QVERIFY(other.IsOpen());
+    other.Close();
+    window.prompts->messages.clear();
+    window.Click("openButton");
+    QVERIFY(window.prompts->messages.isEmpty());
+    VerifyOpenState(window);
+    if (existing) QCOMPARE(window.Words().size(), std::size_t{3});  // the index was kept
   }
 
   void ExitEndsWithoutQuestion() {
@@ -352,7 +512,7 @@ class MainDialogTest : public QObject {
     bool versionShown = false;
     bool iconShown = false;
     for (const QLabel* label : labels) {
-      versionShown |= label->text() == QStringLiteral("Quarry v1.0");
+      versionShown |= label->text() == QStringLiteral("Quarry v" QUARRY_VERSION);  // the project's
       iconShown |= !label->pixmap().isNull();
     }
     QVERIFY(versionShown);
@@ -390,5 +550,12 @@ class MainDialogTest : public QObject {
   }
 };
 
-QTEST_MAIN(MainDialogTest)
+// The program's own application object, so that the start-up routine and the captions are the
+// program's.
+int main(int argc, char** argv) {
+  QuarryApp app(argc, argv);
+  app.setAttribute(Qt::AA_Use96Dpi, true);
+  MainDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
 #include "MainDialogTest.moc"

@@ -12,7 +12,7 @@
 
 #include "BadInputSupport.h"
 
-namespace quarry::badinput {
+namespace quarry::test {
 namespace {
 
 #ifdef QUARRY_CLI
@@ -40,7 +40,7 @@ class BadCliTest : public ::testing::Test {
 
   std::vector<std::string> SavedPages() { return StringsOf(ReadFile(dir_ / "db/qryfDb.dat")); }
 
-  ScratchDir dir_;
+  TestDirectory dir_;
   std::string site_ = dir_ / "site";
 };
 
@@ -137,4 +137,4 @@ TEST_F(BadCliTest, FifoAndDeviceGivenAsPagesAreSkippedNotRead) {
 #endif  // QUARRY_CLI
 
 }  // namespace
-}  // namespace quarry::badinput
+}  // namespace quarry::test

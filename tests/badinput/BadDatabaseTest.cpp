@@ -14,7 +14,7 @@
 
 #include "BadInputSupport.h"
 
-namespace quarry::badinput {
+namespace quarry::test {
 namespace {
 
 #ifdef QUARRY_CLI
@@ -48,7 +48,7 @@ class BadDatabaseTest : public ::testing::Test {
             ReadFile(db_ + "/" + kFiles[2])};
   }
 
-  ScratchDir dir_;
+  TestDirectory dir_;
   std::string db_ = dir_ / "db";
   std::string site_ = dir_ / "site";
 };
@@ -237,4 +237,4 @@ INSTANTIATE_TEST_SUITE_P(Damage, DamagedDatabaseTest,
 #endif  // QUARRY_CLI
 
 }  // namespace
-}  // namespace quarry::badinput
+}  // namespace quarry::test

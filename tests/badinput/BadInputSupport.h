@@ -19,9 +19,7 @@
 
 #include "support/TestDirectory.h"
 
-namespace quarry::badinput {
-
-using ScratchDir = testing::TestDirectory;
+namespace quarry::test {
 
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -97,4 +95,4 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const std::str
   return result;
 }
 
-}  // namespace quarry::badinput
+}  // namespace quarry::test

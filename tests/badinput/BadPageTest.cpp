@@ -23,7 +23,7 @@
 #define __has_feature(x) 0
 #endif
 
-namespace quarry::badinput {
+namespace quarry::test {
 namespace {
 
 // Huge enough to matter in the normal build; smaller under the sanitizers, which are many times
@@ -68,7 +68,7 @@ class BadPageTest : public ::testing::Test {
     return out;
   }
 
-  ScratchDir dir_;
+  TestDirectory dir_;
   IndexDatabase database_{dir_ / "db"};
   WordList words_;
   TextList pages_;
@@ -187,7 +187,7 @@ TEST_F(BadPageTest, WhatIsNotARegularFileIsNeverRead) {
   std::filesystem::create_directory(dir_ / "dir.html");
   ASSERT_EQ(symlink("loop.html", (dir_ / "loop.html").c_str()), 0);
   for (const std::string& path : {dir_ / "fifo.html", dir_ / "dir.html", dir_ / "loop.html",
-                                 std::string("/dev/zero"), dir_ / "missing.html", std::string()}) {
+                                  std::string("/dev/zero"), dir_ / "missing.html", std::string()}) {
     SCOPED_TRACE(path);
     EXPECT_TRUE(Scan(path));  // cannot be opened: stays in the list, unscanned
   }
@@ -196,4 +196,4 @@ TEST_F(BadPageTest, WhatIsNotARegularFileIsNeverRead) {
 }
 
 }  // namespace
-}  // namespace quarry::badinput
+}  // namespace quarry::test

@@ -55,8 +55,9 @@ class QuarryCliTest : public ::testing::Test {
   }
 
   // Runs quarry-cli with args in the test directory, as uid when it is not the current one
-  // (only possible for root).
+  // (only possible for root; the program is then the copy CopyProgram made).
   Result Run(const std::vector<std::string>& args, uid_t uid = ::geteuid()) {
+    const std::string program = uid == ::geteuid() ? std::string(QUARRY_CLI) : Path("quarry-cli");
     const std::string outPath = dir_ + "/.out";
     const std::string errPath = dir_ + "/.err";
     const pid_t pid = ::fork();
@@ -66,10 +67,10 @@ class QuarryCliTest : public ::testing::Test {
       if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
       if (::chdir(dir_.c_str()) != 0) ::_exit(127);
       if (uid != ::geteuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(127);
-      std::vector<char*> argv{const_cast<char*>(QUARRY_CLI)};
+      std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
       argv.push_back(nullptr);
-      ::execv(QUARRY_CLI, argv.data());
+      ::execv(program.c_str(), argv.data());
       ::_exit(127);
     }
     Result result;
@@ -230,6 +231,7 @@ TEST_F(QuarryCliTest, UsageErrorsTouchNothing) {
     EXPECT_NE(help.out.find("Exit status"), std::string::npos) << command;
   }
   EXPECT_EQ(Run({"--help"}).status, 0);
+  EXPECT_EQ(Run({"--version"}).out, "quarry-cli " QUARRY_VERSION "\n");  // the project's version
 
   // The reading commands do not make an index where there is none.
   const Result info = Run({"info"});
@@ -372,6 +374,11 @@ TEST_F(QuarryCliTest, OddPagesNeverStopTheRun) {
 
 TEST_F(QuarryCliTest, UnreadableFoldersAndReadOnlyDatabases) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to run quarry-cli as another user";
+  // The build folder may be closed to nobody (a clone under /root): run a copy from here.
+  fs::copy_file(QUARRY_CLI, Path("quarry-cli"));
+  if (Run({"--version"}, kNobody).status == 127) {
+    GTEST_SKIP() << "nobody cannot enter " << dir_ << " to run quarry-cli";
+  }
   CopySite();
   fs::create_directory(Path("site/secret"));
   WriteFile(Path("site/secret/hidden.html"), "<html>never read</html>");

@@ -24,8 +24,8 @@ constexpr const char* kSecret = "outside the site";
 class ServeCommandTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new quarry::testing::TestDirectory("serve");
-    const quarry::testing::TestDirectory& d = *dir_;
+    dir_ = new quarry::test::TestDirectory("serve");
+    const quarry::test::TestDirectory& d = *dir_;
     fs::create_directories(d / "site/sub");
     fs::create_directories(d / "site/empty");
     fs::create_directories(d / "outside");
@@ -82,7 +82,7 @@ class ServeCommandTest : public ::testing::Test {
     return client.Get(path);
   }
 
-  static inline quarry::testing::TestDirectory* dir_ = nullptr;
+  static inline quarry::test::TestDirectory* dir_ = nullptr;
   static inline pid_t pid_ = -1;
   static inline int port_ = 0;
 };

@@ -22,7 +22,7 @@
 namespace quarry {
 namespace {
 
-using testing::TestDirectory;
+using test::TestDirectory;
 
 const std::string kFresh = std::string("QR01") + std::string(28, '\0');
 

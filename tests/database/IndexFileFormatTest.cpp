@@ -18,7 +18,7 @@
 namespace quarry {
 namespace {
 
-using testing::TestDirectory;
+using test::TestDirectory;
 
 // Byte-poking helpers: each damaged file below is a line or two of these.
 std::string Int(std::int32_t value) {

@@ -27,7 +27,7 @@
 namespace quarry {
 namespace {
 
-using testing::TestDirectory;
+using test::TestDirectory;
 
 const char* const kLeftovers[] = {"qrywDb.dat.tmp", "qryfDb.dat.tmp", "qryiDb.dat.tmp",
                                   "qryDb.commit"};

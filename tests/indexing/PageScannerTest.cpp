@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using TempDir = testing::TestDirectory;
+using test::TestDirectory;
 
 struct Lists {
   WordList words;
@@ -119,7 +119,7 @@ TEST(PageScannerTest, AgreesWithAPieceByPieceReading) {
                                    "<h6>",    "<",       "html",     "HT",   "ML",
                                    "\n",      "\r\n",    " ",        "Text", "\0"};
   std::mt19937 random(7);
-  TempDir dir;
+  TestDirectory dir;
   for (int round = 0; round < 400; ++round) {
     std::string page;
     const int parts = static_cast<int>(random() % 60);
@@ -178,7 +178,7 @@ TEST(PageScannerTest, IndexesEveryWordOfALine) {
 }
 
 TEST(PageScannerTest, PagesThatCannotBeOpenedChangeNothing) {
-  TempDir dir;
+  TestDirectory dir;
   const std::string fifo = dir.Path() + "/pipe.html";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   fs::create_directory(dir.Path() + "/folder.html");
@@ -195,7 +195,7 @@ TEST(PageScannerTest, PagesThatCannotBeOpenedChangeNothing) {
 }
 
 TEST(PageScannerTest, ReadsCrLfPagesAsLines) {
-  TempDir dir;
+  TestDirectory dir;
   const std::string path = dir.File(
       "crlf.htm", "<HTML>\r\n<TITLE>Runs on\r\nnext</TITLE>\r\n<P>First\r\nsecond</P>\r\n");
   Lists lists;
@@ -206,7 +206,7 @@ TEST(PageScannerTest, ReadsCrLfPagesAsLines) {
 }
 
 TEST(PageScannerTest, ScanPageSetsTheKeepFlag) {
-  TempDir dir;
+  TestDirectory dir;
   const std::string page = dir.File("page.html", "<html><title>T</title>word");
   const std::string text = dir.File("text.html", "plain text");
   Lists lists;

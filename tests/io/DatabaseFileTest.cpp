@@ -15,7 +15,7 @@
 namespace quarry {
 namespace {
 
-using testing::TestDirectory;
+using test::TestDirectory;
 
 TEST(DatabaseFileTest, CreatesMissingFileAndNeverTruncates) {
   TestDirectory dir;

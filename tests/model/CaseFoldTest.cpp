@@ -8,7 +8,7 @@ namespace quarry {
 namespace {
 
 TEST(CaseFoldTest, SharedCaseTable) {
-  for (const testing::CaseRow& row : testing::ReadCaseTable("fold-cases.tsv")) {
+  for (const test::CaseRow& row : test::ReadCaseTable("fold-cases.tsv")) {
     EXPECT_EQ(FoldCase(row.in), row.out) << "fold-cases.tsv:" << row.line;
   }
 }

@@ -16,7 +16,7 @@ std::string Trim(const std::string& word) {
 }
 
 TEST(TrimWordTest, SharedCaseTable) {
-  for (const testing::CaseRow& row : testing::ReadCaseTable("trim-cases.tsv")) {
+  for (const test::CaseRow& row : test::ReadCaseTable("trim-cases.tsv")) {
     EXPECT_EQ(Trim(row.in), row.out) << "trim-cases.tsv:" << row.line;
   }
 }

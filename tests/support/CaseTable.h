@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace quarry::testing {
+namespace quarry::test {
 
 struct CaseRow {
   int line = 0;
@@ -61,4 +61,4 @@ inline std::vector<CaseRow> ReadCaseTable(const std::string& name) {
   return rows;
 }
 
-}  // namespace quarry::testing
+}  // namespace quarry::test

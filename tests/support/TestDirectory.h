@@ -4,23 +4,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <string_view>
 
-namespace quarry::testing {
+namespace quarry::test {
 
 class TestDirectory {
  public:
   explicit TestDirectory(std::string_view tag = "test") {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / ("quarry-" + std::string(tag) + "-XXXXXX"))
-            .string();
+    const std::string stem =
+        (std::filesystem::temp_directory_path() / ("quarry-" + std::string(tag) + "-")).string();
+#ifdef _WIN32
+    // No mkdtemp: try random names until one can be created new. Paths use '/' as on Linux.
+    std::random_device random;
+    for (int attempt = 0; path_.empty(); ++attempt) {
+      if (attempt == 100) std::abort();
+      std::string candidate = stem + std::to_string(random());
+      std::replace(candidate.begin(), candidate.end(), '\\', '/');
+      if (std::filesystem::create_directory(candidate)) path_ = candidate;
+    }
+#else
+    std::string pattern = stem + "XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) std::abort();
     path_ = pattern;
+#endif
   }
   ~TestDirectory() {
     std::error_code ignored;
@@ -56,4 +69,4 @@ class TestDirectory {
   std::string path_;
 };
 
-}  // namespace quarry::testing
+}  // namespace quarry::test
