@@ -21,7 +21,7 @@
 namespace quarry {
 namespace {
 
-using TempDir = testing::TestDirectory;
+using TempDir = test::TestDirectory;
 
 constexpr unsigned kJobs[] = {1, 2, 3, 8};
 
@@ -138,18 +138,18 @@ TEST(BuildEngineTest, SampleSiteIsTheSameForEveryNumberOfThreads) {
 
 TEST(BuildEngineTest, RandomSiteIsTheSameForEveryNumberOfThreads) {
   const TempDir dir("engine-site");
-  ExpectSameForEveryJobs(RandomSite(dir, 3000));
+  ExpectSameForEveryJobs(RandomSite(dir, 2000));
 }
 
 TEST(BuildEngineTest, PageThatFailsToReadEndsTheRunThereForEveryNumberOfThreads) {
   // /proc/self/mem opens as a regular file but cannot be read from its start.
   if (access("/proc/self/mem", R_OK) != 0) GTEST_SKIP() << "no /proc/self/mem";
   const TempDir dir("engine-fail");
-  std::vector<std::string> paths = RandomSite(dir, 2000);
-  paths.insert(paths.begin() + 1200, "/proc/self/mem");
+  std::vector<std::string> paths = RandomSite(dir, 1500);
+  paths.insert(paths.begin() + 900, "/proc/self/mem");
   const RunResult one = Build(paths, 1);
   EXPECT_NE(one.error.find("/proc/self/mem"), std::string::npos) << one.error;
-  EXPECT_NE(one.error.find("at start 1201"), std::string::npos) << one.error;
+  EXPECT_NE(one.error.find("at start 901"), std::string::npos) << one.error;
   ExpectSameForEveryJobs(paths);
 }
 
