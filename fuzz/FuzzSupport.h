@@ -151,10 +151,9 @@ inline std::string ReferenceTrim(std::string_view word) {
   std::size_t s = 0;
   while (s < end && blank(s)) ++s;
   if (s < end && (w[s] == '(' || w[s] == '[' || w[s] == '{')) ++s;
-  const std::size_t beforeMarks = end;
-  while (end > s && std::string_view(")*,.:;]}").find(w[end - 1]) != std::string_view::npos) --end;
-  if (end != beforeMarks) {
-    while (end > s && nonAsciiBlank(end - 1)) --end;
+  while (end > s && (std::string_view(")*,.:;]}").find(w[end - 1]) != std::string_view::npos ||
+                     nonAsciiBlank(end - 1))) {
+    --end;
   }
   std::string r = w.substr(s, end - s);
   utf8proc_int32_t cp = 0;

@@ -77,10 +77,10 @@ export function decodeTexts(bytes) {
 function decodeDisplayTexts(bytes) {
   const texts = decodeTexts(bytes);
   if (texts.length === 0) return { raw: texts, text: [] };
-  const first = texts[0].byteOffset;
+  const first = texts[0].byteOffset - bytes.byteOffset;
   const last = texts[texts.length - 1];
   try {
-    const whole = utf8.decode(bytes.subarray(first, last.byteOffset + last.length));
+    const whole = utf8.decode(bytes.subarray(first, last.byteOffset - bytes.byteOffset + last.length));
     const text = whole.split("\0");
     if (text.length === texts.length) return { raw: texts, text };
   } catch {
@@ -250,7 +250,7 @@ function isOneCharacter(bytes, begin, end) {
 }
 
 // Trims one word (bytes) as the indexer does before it stores a word: at most 511 bytes, blanks
-// off both ends, one opening bracket, the closing marks, the non-ASCII blanks those uncovered,
+// off both ends, one opening bracket, the closing marks with the non-ASCII blanks among them,
 // and a word of one character becomes empty unless `keepSingle` (prefix words).
 export function trimWord(word, keepSingle = false) {
   let end = Math.min(word.length, MAX_WORD_BYTES);
@@ -258,10 +258,9 @@ export function trimWord(word, keepSingle = false) {
   while (end - begin > 1 && blankAtEnd(word, begin, end)) --end;
   while (begin < end && blankAtStart(word, begin, end)) ++begin;
   if (begin < end && OPENING.has(word[begin])) ++begin;
-  const marked = end;
-  while (end > begin && CLOSING.has(word[end - 1])) --end;
-  if (end < marked) {
-    while (end > begin && word[end - 1] >= 0x80 && blankAtEnd(word, begin, end)) --end;
+  while (end > begin &&
+         (CLOSING.has(word[end - 1]) || (word[end - 1] >= 0x80 && blankAtEnd(word, begin, end)))) {
+    --end;
   }
   if (!keepSingle && isOneCharacter(word, begin, end)) return word.subarray(0, 0);
   return word.subarray(begin, end);
@@ -373,16 +372,22 @@ function percentDecode(text) {
   return text.replace(/%([0-9A-Fa-f]{2})/g, (_, hex) => String.fromCharCode(parseInt(hex, 16)));
 }
 
+const RESERVED = /[^A-Za-z0-9\-._~/]/;
+const HEX = Array.from({ length: 256 }, (_, b) => "%" + b.toString(16).toUpperCase().padStart(2, "0"));
+
 // Every byte except unreserved characters and `/` as %XX.
 function percentEncode(byteText) {
-  return byteText.replace(/[^A-Za-z0-9\-._~/]/g, (c) =>
-    "%" + c.charCodeAt(0).toString(16).toUpperCase().padStart(2, "0"));
+  if (!RESERVED.test(byteText)) return byteText;
+  return byteText.replace(/[^A-Za-z0-9\-._~/]/g, (c) => HEX[c.charCodeAt(0)]);
 }
+
+const UNNORMAL = /\/\/|(^|\/)\.\.?(\/|$)/;
 
 // `./` components dropped, `//` collapsed, `\` as `/` for an index made on Windows; null when the
 // path holds a `..` component.
 function normalisePath(byteText, windows) {
   const text = windows ? byteText.replace(/\\/g, "/") : byteText;
+  if (!UNNORMAL.test(text)) return text.endsWith("/") ? text.slice(0, -1) || "/" : text;
   const parts = text.split("/").filter((part) => part !== "" && part !== ".");
   if (parts.includes("..")) return null;
   return (text.startsWith("/") ? "/" : "") + parts.join("/");
@@ -401,6 +406,12 @@ function madeOnWindows(paths) {
 export class LinkMaker {
   constructor({ siteRoot, strip = [], windows = false }) {
     this.siteRoot = siteRoot ? new URL(siteRoot) : null;
+    if (this.siteRoot && !/^https?:$/.test(this.siteRoot.protocol)) this.siteRoot = null;
+    if (this.siteRoot) {
+      this.siteRoot.search = "";
+      this.siteRoot.hash = "";
+      if (!this.siteRoot.pathname.endsWith("/")) this.siteRoot.pathname += "/";
+    }
     this.windows = windows;
     this.strip = strip.map((prefix) => {
       const path = normalisePath(percentDecode(String(prefix)), windows) ?? "\0";
@@ -426,9 +437,11 @@ export class LinkMaker {
       rest = path.slice(prefix.length);
       if (rest === "") return null;
     }
-    const url = new URL(percentEncode(rest), this.siteRoot);
-    if (url.protocol !== "http:" && url.protocol !== "https:") return null;
-    return { url: url.href, rest };
+    // The same as new URL(encoded, siteRoot): encoded holds only unreserved bytes, `/` and %XX
+    // (never %2E), no `.` or `..` component and no `//`, so nothing in it is resolved further.
+    const encoded = percentEncode(rest);
+    const url = encoded.startsWith("/") ? this.siteRoot.origin + encoded : this.siteRoot.href + encoded;
+    return { url, rest };
   }
 }
 
@@ -529,11 +542,14 @@ export class SearchIndex {
   prefixed(key) {
     const found = [];
     const { keys, keyStart, keyLength } = this;
+    const length = key.length;
     const first = key[0];
-    for (let r = 0, n = this.table.length; r < n; ++r) {
-      if (keyLength[r] >= key.length && keys[keyStart[r]] === first && this.startsWith(r, key)) {
-        found.push(r);
-      }
+    next: for (let r = 0, n = this.table.length; r < n; ++r) {
+      if (keyLength[r] < length) continue;
+      const start = keyStart[r];
+      if (keys[start] !== first) continue;
+      for (let i = 1; i < length; ++i) if (keys[start + i] !== key[i]) continue next;
+      found.push(r);
     }
     return found;
   }

@@ -44,7 +44,7 @@ bool IsListed(const std::vector<std::string>& listed, const std::string& page) {
 
 DroppedPages::DroppedPages(std::function<void(std::size_t)> progress)
     : progress_(std::move(progress)),
-      walker_([this](const std::string& warning) { warnings_.push_back(warning); }) {
+      walker_(".", [this](const std::string& warning) { warnings_.push_back(warning); }) {
   walker_.SetProgress(progress_);
 }
 

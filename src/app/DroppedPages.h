@@ -1,6 +1,6 @@
 // The pages a drop on the page list box adds (also the paths named when the program starts):
-// each folder walked for pages as `quarry-cli index` walks it (SiteWalker), every other path as
-// given, leaving out what the box lists already.
+// each folder walked for pages as `quarry-cli index` walks it (SitePages, with the index in the
+// current folder), every other path as given, leaving out what the box lists already.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "io/SiteWalker.h"
+#include "io/SitePages.h"
 
 namespace quarry {
 
@@ -23,8 +23,10 @@ class DroppedPages {
   DroppedPages& operator=(const DroppedPages&) = delete;
 
   // Gathers the pages of one dropped path. A folder (or a link to one) gives the pages below it,
-  // never itself; a folder below it that cannot be read is skipped with a warning. Any other
-  // path is taken as given, also when nothing exists there: Build decides what it is.
+  // never itself; a folder below it that cannot be read is skipped with a warning, and the
+  // search page's folders and the current folder are left out as `quarry-cli index` leaves
+  // them out. Any other path is taken as given, also when nothing exists there: Build decides
+  // what it is.
   void Add(const std::string& path);
 
   // The pages gathered, each once, in the page order, without those already in listed.
@@ -44,7 +46,7 @@ class DroppedPages {
   std::function<void(std::size_t)> progress_;
   std::vector<std::string> warnings_;
   std::vector<std::string> missing_;  // dropped paths where nothing exists
-  SiteWalker walker_;
+  SitePages walker_;
 };
 
 }  // namespace quarry

@@ -11,14 +11,21 @@
 namespace quarry {
 
 Command::Command(CLI::App& parent, const std::string& name, const std::string& description,
-                 bool databaseOption)
+                 DatabaseOption option)
     : app_(parent.add_subcommand(name, description)) {
-  if (!databaseOption) return;
-  app_->add_option("--db", indexDirectory_,
-                   "Directory of the index files qrywDb.dat, qryfDb.dat and qryiDb.dat "
-                   "(default: the current directory)")
-      ->check(CLI::Validator(CLI::ExistingDirectory).description(""))
-      ->type_name("DIR");
+  if (option == DatabaseOption::kNone) return;
+  CLI::Option* const db =
+      app_->add_option("--db", indexDirectory_,
+                       option == DatabaseOption::kExisting
+                           ? "Directory of the index files qrywDb.dat, qryfDb.dat and "
+                             "qryiDb.dat (default: the current directory)"
+                           : "Directory of the index files qrywDb.dat, qryfDb.dat and "
+                             "qryiDb.dat (default: the current directory); made when missing, "
+                             "its parent must exist")
+          ->type_name("DIR");
+  if (option == DatabaseOption::kExisting) {
+    db->check(CLI::Validator(CLI::ExistingDirectory).description(""));
+  }
 }
 
 bool Command::OpenExisting(IndexDatabase& database) const {

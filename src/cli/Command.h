@@ -27,10 +27,13 @@ class Command {
   virtual int Run() = 0;
 
  protected:
-  // Adds the subcommand name to parent, with description as its help text and, when
-  // databaseOption is true, the option --db DIR.
+  // Whether the subcommand takes --db DIR, and whether DIR must exist when given.
+  enum class DatabaseOption { kExisting, kMayBeNew, kNone };
+
+  // Adds the subcommand name to parent, with description as its help text and --db DIR as
+  // option says.
   Command(CLI::App& parent, const std::string& name, const std::string& description,
-          bool databaseOption = true);
+          DatabaseOption option = DatabaseOption::kExisting);
 
   CLI::App& App() { return *app_; }
 

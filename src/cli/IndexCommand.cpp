@@ -13,7 +13,7 @@
 #include "database/IndexMessages.h"
 #include "indexing/BuildEngine.h"
 #include "io/DatabaseDirectory.h"
-#include "io/SiteWalker.h"
+#include "io/SitePages.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
 
@@ -32,15 +32,35 @@ taken as a page whatever its name. Pages are numbered from 0 in the order of the
 other files are dropped. Pages that cannot be opened are skipped with a warning.
 
 The index files qrywDb.dat, qryfDb.dat and qryiDb.dat are written in --db DIR only when every
-page has been read; until then the previous index stays as it was.
+page has been read; until then the previous index stays as it was. DIR is made when missing
+(its parent must exist). The search page never indexes itself: the --db folder and every folder
+holding the page's settings (quarry-search.json from 'quarry-cli web') are left out when they
+lie inside a folder walked, and so is a search.html that 'quarry-cli web' wrote.
 
 Output: a summary line, then the five statistics of the saved index ("Index:", "Words:",
 "Pages:", "Date:", "Size:"), one per line. Warnings go to standard error, and a progress bar
 when standard error is a terminal.
 
 Exit status: 0 saved; 1 nothing to save ("No pages to save.", "Please build word list."), the
-database cannot be opened, or a page cannot be read; 2 usage error or a PATH that does not
-exist.)";
+database cannot be opened, or a page cannot be read; 2 usage error, a PATH that does not
+exist or a --db DIR that cannot be made.)";
+
+// Removes, when it goes out of scope, the folder made for the database unless Keep() was
+// called.
+class NewFolderGuard {
+ public:
+  explicit NewFolderGuard(std::string folder) : folder_(std::move(folder)) {}
+  ~NewFolderGuard() {
+    if (!folder_.empty()) ::rmdir(folder_.c_str());
+  }
+  NewFolderGuard(const NewFolderGuard&) = delete;
+  NewFolderGuard& operator=(const NewFolderGuard&) = delete;
+
+  void Keep() { folder_.clear(); }
+
+ private:
+  std::string folder_;
+};
 
 // Removes, when it goes out of scope, those of the database files that did not exist when it
 // was made, unless Keep() was called: a run that saves nothing leaves no new files behind.
@@ -66,7 +86,8 @@ class NewFilesGuard {
 
 }  // namespace
 
-IndexCommand::IndexCommand(CLI::App& parent) : Command(parent, "index", kDescription) {
+IndexCommand::IndexCommand(CLI::App& parent)
+    : Command(parent, "index", kDescription, DatabaseOption::kMayBeNew) {
   App().footer(kFooter);
   App().add_option("PATH", paths_, "Page files and folders of pages")->required();
   App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
@@ -90,7 +111,26 @@ int IndexCommand::Run() {
     }
   }
 
-  SiteWalker walker([](const std::string& warning) { PrintError("warning: " + warning); });
+  const std::string& directory = IndexDirectory();
+  std::string madeFolder;
+  if (!directory.empty()) {
+    struct stat info {};
+    if (::stat(directory.c_str(), &info) != 0) {
+      if (errno != ENOENT || ::mkdir(directory.c_str(), 0777) != 0) {
+        PrintError("cannot make the --db folder " + directory + ": " + std::strerror(errno));
+        return 2;
+      }
+      madeFolder = directory;
+    } else if (!S_ISDIR(info.st_mode)) {
+      PrintError("--db " + directory + " is not a folder");
+      return 2;
+    }
+  }
+  // Declared before the files' guard, so that the folder is removed after the files.
+  NewFolderGuard newFolder(madeFolder);
+
+  SitePages walker(directory.empty() ? "." : directory,
+                   [](const std::string& warning) { PrintError("warning: " + warning); });
   for (const std::string& path : paths_) walker.Add(path);
   const std::vector<std::string> pages = walker.SortedPages();
   if (pages.empty()) {
@@ -142,6 +182,7 @@ int IndexCommand::Run() {
 
   database.Save(wordList, pageList, titleList);
   newFiles.Keep();
+  newFolder.Keep();
 
   if (!quiet_) {
     std::printf("Indexed %zu pages, dropped %zu (not HTML), skipped %zu (cannot be opened).\n",

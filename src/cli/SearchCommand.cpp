@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <string_view>
+#include <utility>
 
 #include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
@@ -22,6 +23,10 @@ punctuation removed); an argument with blanks counts as several words. Case does
 any script: a WORD finds every indexed word that is the same once both are lower-cased letter
 by letter (Привет, ПРИВЕТ and привет alike).
 
+A WORD ending in * is a prefix: it finds every indexed word that begins with it, case folded
+alike ('inst*' finds install and Instance; 'j*' works too, as a single letter is kept). The
+*s are taken off before the word is cleaned up; a bare * is ignored.
+
 Output: one line per page holding all the words, in page number order: the page number, a
 TAB, the page's path, a TAB, its title (as in 'quarry-cli pages'). Nothing is printed when
 no page holds them all. With -z each line ends with a NUL byte instead of a line feed.
@@ -32,25 +37,30 @@ opened; 2 usage error, or a WORD that is nothing once cleaned up.)");
   AddNulOption();
 }
 
-std::vector<std::string> SearchCommand::IndexWords(const std::string& argument) {
-  std::vector<std::string> words;
+std::vector<SearchCommand::QueryWord> SearchCommand::IndexWords(const std::string& argument) {
+  std::vector<QueryWord> words;
   std::size_t start = 0;
   while (start <= argument.size()) {
     std::size_t end = argument.find(' ', start);
     if (end == std::string::npos) end = argument.size();
-    const std::string piece = argument.substr(start, end - start);
+    std::string piece = argument.substr(start, end - start);
+    QueryWord word;
+    while (!piece.empty() && piece.back() == '*') {
+      piece.pop_back();
+      word.prefix = true;
+    }
     char work[kWordBufferSize];
-    const std::string trimmed = FoldCase(TrimWord(piece.c_str(), work));
-    if (!trimmed.empty()) words.push_back(trimmed);
+    word.fold = FoldCase(TrimWord(piece.c_str(), work, !word.prefix));
+    if (!word.fold.empty()) words.push_back(std::move(word));
     start = end + 1;
   }
   return words;
 }
 
 int SearchCommand::Run() {
-  std::vector<std::string> wanted;
+  std::vector<QueryWord> wanted;
   for (const std::string& argument : words_) {
-    std::vector<std::string> words = IndexWords(argument);
+    std::vector<QueryWord> words = IndexWords(argument);
     if (words.empty()) {
       PrintError("nothing to search for in '" + argument + "'");
       return 2;
@@ -65,12 +75,16 @@ int SearchCommand::Run() {
   const TextList& pageList = index.pages;
   const TextList& titleList = index.titles;
 
-  // The pages of every stored word whose fold equals a wanted word's, for each wanted word.
+  // The pages of every stored word whose fold equals a wanted word's (or begins with it, for a
+  // prefix), for each wanted word.
   std::vector<std::vector<std::int32_t>> pagesOf(wanted.size());
   for (const WordEntry* entry = wordList.GetFirst(); entry != nullptr; entry = wordList.GetNext()) {
     const std::string folded = FoldCase(entry->GetText());
     for (std::size_t i = 0; i < wanted.size(); ++i) {
-      if (folded != wanted[i]) continue;
+      const QueryWord& word = wanted[i];
+      if (word.prefix ? folded.compare(0, word.fold.size(), word.fold) != 0 : folded != word.fold) {
+        continue;
+      }
       const std::vector<std::int32_t>& pages = entry->GetPages();
       pagesOf[i].insert(pagesOf[i].end(), pages.begin(), pages.end());
     }

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "cli/WebCommand.h"
 #include "model/TextOrder.h"
 
 namespace quarry {
@@ -89,9 +90,9 @@ class SiteHandler {
     if (::stat(real.c_str(), &info) != 0) return SetText(response, 404, "404 Not Found\n");
     if (S_ISDIR(info.st_mode)) {
       if (path.empty() || path.back() != '/') {
-        // Relative links in the folder's index.html need the folder's URL to end in '/'.
-        const std::string target = request.target.substr(0, request.target.find('?'));
-        response.set_redirect(target + "/", 301);
+        // Relative links in the folder's index.html need the folder's URL to end in '/'. The
+        // location is made from the cleaned path, so it always names this server.
+        response.set_redirect(WebCommand::PercentEncode(relative) + "/", 301);
         return;
       }
       real = RealPath(real + "/index.html");
@@ -150,7 +151,7 @@ bool IsLoopback(const std::string& address) {
 
 ServeCommand::ServeCommand(CLI::App& parent)
     : Command(parent, "serve", "Serve the files of a folder over HTTP for a local preview.",
-              false) {
+              DatabaseOption::kNone) {
   App().footer(kFooter);
   App()
       .add_option("SITE", site_, "Folder to serve")

@@ -10,6 +10,7 @@
 #include "cli/SearchCommand.h"
 #ifndef _WIN32
 #include "cli/ServeCommand.h"
+#include "cli/WebCommand.h"
 #endif
 #include "cli/Utf8Arguments.h"
 #include "cli/WordsCommand.h"
@@ -32,8 +33,9 @@ int main(int argc, char** argv) {
   quarry::WordsCommand words(app);
   quarry::SearchCommand search(app);
 #ifndef _WIN32
+  quarry::WebCommand web(app);
   quarry::ServeCommand serve(app);
-  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &serve};
+  quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &web, &serve};
 #else
   quarry::Command* const commands[] = {&index, &info, &pages, &words, &search};
 #endif

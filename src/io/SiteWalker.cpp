@@ -1,6 +1,7 @@
 #include "io/SiteWalker.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "io/FolderReader.h"
@@ -57,7 +58,7 @@ void SiteWalker::Walk(const std::string& root) {
     while (reader.Next(entry)) {
       switch (entry.kind) {
         case FolderReader::Kind::kFolder:
-          folders.push_back(prefix + entry.name);
+          if (!IsExcluded(prefix + entry.name)) folders.push_back(prefix + entry.name);
           break;
         case FolderReader::Kind::kFile:
           if (HasPageExtension(entry.name)) pages_.push_back(prefix + entry.name);
@@ -84,6 +85,27 @@ void SiteWalker::Walk(const std::string& root) {
     }
     if (progress_) progress_(pages_.size());
   }
+}
+
+bool SiteWalker::ExcludeFolder(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(path, error)) return false;
+  excluded_.push_back(path);
+  return true;
+}
+
+void SiteWalker::ExcludeFoldersWhere(std::function<bool(const std::string&)> test) {
+  excludeTests_.push_back(std::move(test));
+}
+
+bool SiteWalker::IsExcluded(const std::string& folder) const {
+  const auto same = [&folder](const std::string& excluded) {
+    std::error_code error;
+    return std::filesystem::equivalent(folder, excluded, error);
+  };
+  return std::any_of(excluded_.begin(), excluded_.end(), same) ||
+         std::any_of(excludeTests_.begin(), excludeTests_.end(),
+                     [&folder](const auto& test) { return test(folder); });
 }
 
 std::vector<std::string> SiteWalker::SortedPages() const {

@@ -26,6 +26,16 @@ class SiteWalker {
   // Returns false, adding nothing, when nothing exists at path (lstat fails).
   bool Add(const std::string& path);
 
+  // Leaves the folder at path, with everything below it, out of the walks of later Add calls
+  // when it lies inside a folder walked; a folder given to Add is itself always walked. The
+  // folder is recognised however it is named (std::filesystem::equivalent). Returns false,
+  // excluding nothing, when path is not a folder (links followed).
+  bool ExcludeFolder(const std::string& path);
+
+  // Leaves out of later walks, like ExcludeFolder, every folder inside a folder walked for
+  // which test(folder's path) is true.
+  void ExcludeFoldersWhere(std::function<bool(const std::string&)> test);
+
   // Every page gathered so far, each as often as it was found, in the page list order
   // (quarry::ComparePageOrder).
   std::vector<std::string> SortedPages() const;
@@ -42,10 +52,13 @@ class SiteWalker {
 
  private:
   void Walk(const std::string& root);
+  bool IsExcluded(const std::string& folder) const;
 
   std::function<void(const std::string&)> warn_;
   std::function<void(std::size_t)> progress_;
   std::vector<std::string> pages_;
+  std::vector<std::string> excluded_;
+  std::vector<std::function<bool(const std::string&)>> excludeTests_;
 };
 
 }  // namespace quarry

@@ -8,6 +8,7 @@
 
 #include "AppTestSupport.h"
 #include "database/IndexDatabase.h"
+#include "io/SearchPageMarks.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
 
@@ -172,6 +173,25 @@ class ListEditingTest : public QObject {
     window.dialog->OnDropFiles({site + "/", site + "/index.html", site});
     QCOMPARE(window.Pages(), expected);
     QVERIFY(!window.dialog->IsBusy());
+  }
+
+  void DropLeavesTheSearchPageAndTheIndexFolderOut() {
+    ScratchDirectory scratch;
+    QDir().mkpath(scratch.FilePath(QStringLiteral("site/_search")));
+    QDir().mkpath(scratch.FilePath(QStringLiteral("site/index")));
+    WriteFile(scratch.FilePath(QStringLiteral("site/page.html")), "<html></html>");
+    WriteFile(scratch.FilePath(QStringLiteral("site/search.html")),
+              QByteArray("<!-- ") + kWebPageMark.data() + " -->");
+    WriteFile(scratch.FilePath(QStringLiteral("site/_search/quarry-search.json")),
+              QByteArray("{") + kWebSettingsMark.data() + "}");
+    WriteFile(scratch.FilePath(QStringLiteral("site/_search/other.html")), "<html></html>");
+    WriteFile(scratch.FilePath(QStringLiteral("site/index/kept-out.html")), "<html></html>");
+    QVERIFY(QDir::setCurrent(scratch.FilePath(QStringLiteral("site/index"))));  // the index's
+    Window window;
+    window.Click("openButton");
+    window.dialog->OnDropFiles({scratch.Bytes(QStringLiteral("site"))});
+    QCOMPARE(window.Pages(),
+             std::vector<std::string>{scratch.Bytes(QStringLiteral("site/page.html"))});
   }
 
   void DropNamesWhatItSkipsOnTheStatusLine() {

@@ -211,6 +211,26 @@ TEST_F(QuarryCliTest, WordsOfEveryScriptAreKeptWholeAndFoundInAnyCase) {
             "0\tintl/a.html\tПривет world\n1\tintl/b.html\tintl/b.html\n");
   EXPECT_EQ(Run({"search", "ελληνικά", "RÉSUMÉ", "WORD"}).out, "0\tintl/a.html\tПривет world\n");
   EXPECT_EQ(Run({"search", "Caf"}).out, "");
+
+  // Prefixes: the *s go, the rest is trimmed (a single letter kept) and folded.
+  const std::string a = "0\tintl/a.html\tПривет world\n";
+  const std::string b = "1\tintl/b.html\tintl/b.html\n";
+  const struct {
+    std::vector<std::string> words;
+    std::string out;
+  } rows[] = {
+      {{"пРиВ*"}, a + b},   {{"Caf*"}, a},       {{"w*"}, a + b},
+      {{"(ελλ**"}, a},      {{"* word"}, a + b}, {{"wor* привет*"}, a + b},
+      {{"worl*", "б*"}, a}, {{"caf.*"}, a},      {{"wordy*"}, ""},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args{"search"};
+    args.insert(args.end(), row.words.begin(), row.words.end());
+    const Result search = Run(args);
+    EXPECT_EQ(search.status, 0) << row.words[0];
+    EXPECT_EQ(search.out, row.out) << row.words[0];
+  }
+  EXPECT_EQ(Run({"search", "*"}).status, 2);  // a bare * is no word
 }
 
 TEST_F(QuarryCliTest, UsageErrorsTouchNothing) {
@@ -218,14 +238,15 @@ TEST_F(QuarryCliTest, UsageErrorsTouchNothing) {
   EXPECT_EQ(Run({}).status, 2);
   EXPECT_EQ(Run({"frobnicate"}).status, 2);
   EXPECT_EQ(Run({"index"}).status, 2);
-  EXPECT_EQ(Run({"index", "--db", "no-such-dir", "site"}).status, 2);
+  EXPECT_EQ(Run({"index", "--db", "no-such-dir/db", "site"}).status, 2);
+  EXPECT_FALSE(fs::exists(Path("no-such-dir")));
 
   const Result missing = Run({"index", "site", "no-such-page.html"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.err.find("no-such-page.html"), std::string::npos);
   EXPECT_FALSE(fs::exists(Path("qrywDb.dat")));
 
-  for (const char* command : {"index", "info", "pages", "words", "search"}) {
+  for (const char* command : {"index", "info", "pages", "words", "search", "web", "serve"}) {
     const Result help = Run({command, "--help"});
     EXPECT_EQ(help.status, 0) << command;
     EXPECT_NE(help.out.find("Exit status"), std::string::npos) << command;
@@ -405,3 +426,111 @@ TEST_F(QuarryCliTest, UnreadableFoldersAndReadOnlyDatabases) {
 }
 
 }  // namespace
+
+TEST_F(QuarryCliTest, IndexMakesItsFolderAndNeverIndexesTheSearchPage) {
+  CopySite();
+  // No folder saved into: the made folder goes again.
+  fs::create_directory(Path("nopages"));
+  EXPECT_EQ(Run({"index", "--db", "site/_search", "nopages"}).status, 1);
+  EXPECT_FALSE(fs::exists(Path("site/_search")));
+
+  ASSERT_EQ(Run({"index", "-q", "--db", "site/_search", "site"}).status, 0);
+  ASSERT_EQ(Run({"web", "--db", "site/_search", "--site-root", "site"}).status, 0);
+  ASSERT_EQ(Run({"web", "--db", "site/_search", "--out", "site/elsewhere"}).status, 0);
+  ASSERT_EQ(Run({"web", "--db", "site/_search", "--out", "site"}).status, 0);
+  // Pages in the index's folder and in a folder the page was written to are left out too.
+  WriteFile(Path("site/_search/stray.html"), "<html>stray");
+  WriteFile(Path("site/elsewhere/stray.html"), "<html>stray");
+  ASSERT_EQ(Run({"index", "-q", "--db", "site/_search", "site"}).status, 0);
+  EXPECT_EQ(Run({"pages", "--db", "site/_search"}).out, kSitePages);
+}
+
+TEST_F(QuarryCliTest, WebWritesThePageAndItsSettings) {
+  CopySite();
+  const std::string real = fs::canonical(dir_).string();
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+  ASSERT_EQ(Run({"index", "-q", "--db", "abs", Path("site")}).status, 0);
+  ASSERT_EQ(Run({"index", "-q", "--db", "dotted", ".//site/./"}).status, 0);
+  struct Row {
+    std::vector<std::string> args;
+    const char* settingsIn;  // the folder of quarry-search.json
+    std::string siteRoot;
+    std::string strip;
+    int outside;  // pages stored outside the site root
+  };
+  const Row rows[] = {
+      {{"--site-root", "site"}, ".", "site/", "\"" + real + "/site/\", \"site/\"", 0},
+      {{"--db", "abs", "--site-root", "site/"},
+       "abs",
+       "../site/",
+       "\"" + real + "/site/\", \"site/\"",
+       0},
+      {{"--db", "dotted", "--site-root", "./site"},
+       "dotted",
+       "../site/",
+       "\"" + real + "/site/\", \"site/\"",
+       0},
+      {{"--out", "page", "--site-root", Path("site/docs")},
+       "page",
+       "../site/docs/",
+       "\"" + real + "/site/docs/\", \"site/docs/\"",
+       6},
+      {{"--db", "abs", "--out", "abs/page"}, "abs/page", "../../", "\"" + real + "/\", \"\"", 0},
+  };
+  for (const Row& row : rows) {
+    std::vector<std::string> args{"web"};
+    args.insert(args.end(), row.args.begin(), row.args.end());
+    const Result web = Run(args);
+    ASSERT_EQ(web.status, 0) << web.err;
+    EXPECT_EQ(ReadFile(Path(row.settingsIn) + "/quarry-search.json"),
+              "{\n  \"generator\": \"quarry-cli web\",\n  \"version\": 1,\n  \"index\": \"./\",\n"
+              "  \"siteRoot\": \"" +
+                  row.siteRoot + "\",\n  \"strip\": [" + row.strip + "]\n}\n")
+        << args[1];
+    const std::string warning = std::to_string(row.outside) + " of 10 pages";
+    EXPECT_EQ(web.err.find(warning) != std::string::npos, row.outside > 0) << web.err;
+    for (const char* name : {"search.html", "quarry-search.js", "quarry-search.css"}) {
+      EXPECT_EQ(ReadFile(Path(row.settingsIn) + "/" + name),
+                ReadFile(std::string(QUARRY_SOURCE_DIR) + "/web/" + name));
+    }
+  }
+  // The copies beside a page written elsewhere are the index's files.
+  EXPECT_EQ(Database("abs/page"), Database("abs"));
+  EXPECT_EQ(Database("page"), Database("."));
+  EXPECT_NE(Run({"web", "--out", "page2"}).out.find("Copied the index"), std::string::npos);
+}
+
+TEST_F(QuarryCliTest, WebNeverReplacesWhatItDidNotWrite) {
+  CopySite();
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+  WriteFile(Path("target.txt"), "kept");
+  const struct {
+    const char* name;
+    const char* kind;
+  } rows[] = {
+      {"search.html", "a site's own page"},
+      {"quarry-search.json", "foreign settings"},
+      {"quarry-search.js", "link"},
+      {"quarry-search.css", "folder"},
+      {"qryfDb.dat", "link"},
+  };
+  for (const auto& row : rows) {
+    const std::string out = Path(std::string("out-") + row.kind + "-" + row.name);
+    fs::create_directory(out);
+    const std::string target = out + "/" + row.name;
+    if (std::string(row.kind) == "link") {
+      fs::create_symlink(Path("target.txt"), target);
+    } else if (std::string(row.kind) == "folder") {
+      fs::create_directory(target);
+    } else {
+      WriteFile(target, "<html>mine</html>");
+    }
+    const Result web = Run({"web", "--out", out});
+    EXPECT_EQ(web.status, 1) << row.name;
+    EXPECT_NE(web.err.find(row.name), std::string::npos) << web.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1)
+        << row.name;  // nothing written
+  }
+  EXPECT_EQ(ReadFile(Path("target.txt")), "kept");
+  EXPECT_EQ(ReadFile(Path("out-a site's own page-search.html/search.html")), "<html>mine</html>");
+}

@@ -110,10 +110,12 @@ TEST_F(ServeCommandTest, ServesFilesWithTheirContentTypes) {
     EXPECT_EQ(result->get_header_value("Content-Type"), row.type) << row.path;
     EXPECT_EQ(result->body.substr(0, std::string_view(row.body).size()), row.body) << row.path;
   }
-  const httplib::Result folder = Get("/sub");
-  ASSERT_TRUE(folder);
-  EXPECT_EQ(folder->status, 301);
-  EXPECT_EQ(folder->get_header_value("Location"), "/sub/");
+  for (const char* path : {"/sub", "//sub", "/./sub?x=1"}) {
+    const httplib::Result folder = Get(path);
+    ASSERT_TRUE(folder);
+    EXPECT_EQ(folder->status, 301);
+    EXPECT_EQ(folder->get_header_value("Location"), "/sub/") << path;
+  }
 }
 
 TEST_F(ServeCommandTest, NeverServesAFileOutsideTheSite) {

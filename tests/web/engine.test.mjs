@@ -9,7 +9,13 @@ import {
 } from "../../web/quarry-search.js";
 
 const data = new URL("../data/", import.meta.url);
-const expected = (name) => new Uint8Array(readFileSync(new URL(`site-expected/${name}`, data)));
+// The sample site's index files, each as a view that does not start at its buffer's start.
+const expected = (name) => {
+  const file = readFileSync(new URL(`site-expected/${name}`, data));
+  const buffer = new Uint8Array(file.length + 3);
+  buffer.set(file, 3);
+  return buffer.subarray(3);
+};
 const bytes = (text) => new TextEncoder().encode(text);
 const text = (b) => displayText(b);
 
@@ -150,8 +156,11 @@ test("stored paths become links below the site root, or none", () => {
     ["public/", ["public/"], null],
   ];
   for (const [path, strip, want] of rows) {
-    assert.equal(new LinkMaker({ siteRoot: root, strip }).linkFor(bytes(path)), want, path);
+    const url = new LinkMaker({ siteRoot: root, strip }).linkFor(bytes(path));
+    assert.equal(url, want, path);
+    if (url) assert.equal(new URL(url).href, url, path); // as the URL parser writes it
   }
+  assert.equal(new LinkMaker({ siteRoot: "javascript:alert(1)//" }).linkFor(bytes("a.html")), null);
   assert.equal(new LinkMaker({ siteRoot: root, strip: ["C%3A/Users/u/public/"], windows: true })
     .linkFor(bytes("C:\\Users\\u\\public\\docs\\a.html")), "https://example.org/site/docs/a.html");
   assert.equal(new LinkMaker({ siteRoot: root, strip: [] }).linkFor(Uint8Array.of(0x78, 0xe9)),
@@ -195,4 +204,14 @@ test("files that disagree are fetched once more past the cache", async (t) => {
   await assert.rejects(open("http://127.0.0.1/_search/"), /could not be loaded: qrywDb.dat \(HTTP 404\)/);
   t.mock.method(globalThis, "fetch", async () => new Response("<!doctype html>"));
   await assert.rejects(open("http://127.0.0.1/_search/"), /damaged: qrywDb.dat is not an index file/);
+});
+
+test("the page's files carry the generated-file mark and no inline script or style", () => {
+  for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
+    const body = readFileSync(new URL(`../../web/${name}`, import.meta.url), "utf8");
+    assert.match(body.split("\n")[0], /quarry web: generated file/, name);
+    if (name === "search.html") {
+      assert.doesNotMatch(body, /<script(?![^>]*\ssrc=)|<style|\sstyle=|\son[a-z]+=/i, name);
+    }
+  }
 });

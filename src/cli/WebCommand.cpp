@@ -1,0 +1,318 @@
+#include "cli/WebCommand.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <memory>
+
+#include "cli/OutputFolder.h"
+#include "cli/RecordWriter.h"
+#include "cli/WebPageFile.h"
+#include "database/FileHeader.h"
+#include "database/IndexDatabase.h"
+#include "io/DatabaseDirectory.h"
+#include "io/FileError.h"
+
+namespace quarry {
+
+namespace {
+
+constexpr const char* kFooter = R"(
+Writes the search page for the index in --db DIR: search.html (a ready page),
+quarry-search.js (the search engine and the search box, one module), quarry-search.css and
+the page's settings quarry-search.json, into --out DIR (default: the index's folder, made
+when missing). When that is another folder, the three index files are copied beside the page,
+all three taken at one moment under the index's lock. Run it in the folder where you ran
+'quarry-cli index', so that the relative paths the index holds mean the same.
+
+Each page gets a link made from its stored path: the --site-root folder (whole path parts;
+default: the current folder) is taken off its start, in the relative and in the absolute
+form, and the rest is resolved against the site root's URL, which the settings hold relative
+to the page. A page stored outside the site root is listed without a link; their number is
+shown as a warning.
+
+The page's files carry a mark ("quarry web: generated file" near their start, and
+"generator": "quarry-cli web" in the settings): a file of the same name without the mark,
+such as a site's own search.html, or a link or folder there, is never replaced. Then nothing
+is written and the exit status is 1. Each file is written to a new temporary file beside it
+and renamed over the old one.
+
+Preview: quarry-cli serve SITE, then open the page's URL below it.
+
+Exit status: 0 written; 1 no index in DIR, a file that may not be replaced, or a write that
+failed; 2 usage error.)";
+
+constexpr const char* kSettingsName = kWebSettingsName;
+constexpr const char* kIndexFiles[] = {kWordFileName, kPageFileName, kTitleFileName};
+
+std::string RealPath(const std::string& path) {
+  const std::unique_ptr<char, decltype(&std::free)> real(
+      ::realpath(path.empty() ? "." : path.c_str(), nullptr), &std::free);
+  return real ? std::string(real.get()) : std::string();
+}
+
+// The parts of an absolute real path ("/a/b" gives a, b).
+std::vector<std::string> Parts(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
+// The relative URL of folder to from folder from (both real paths), ending in '/'.
+std::string RelativeUrl(const std::string& from, const std::string& to) {
+  const std::vector<std::string> a = Parts(from);
+  const std::vector<std::string> b = Parts(to);
+  std::size_t common = 0;
+  while (common < a.size() && common < b.size() && a[common] == b[common]) ++common;
+  std::string url;
+  for (std::size_t i = common; i < a.size(); ++i) url += "../";
+  for (std::size_t i = common; i < b.size(); ++i) url += WebCommand::PercentEncode(b[i]) + "/";
+  return url.empty() ? "./" : url;
+}
+
+// The search page's test for an index made on Windows: a path that starts with a drive letter
+// or with two backslashes.
+bool MadeOnWindows(const TextList& pages) {
+  for (std::size_t i = 0; i < pages.Size(); ++i) {
+    const std::string& path = pages.At(i);
+    if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+        (path[2] == '\\' || path[2] == '/')) {
+      return true;
+    }
+    if (path.rfind("\\\\", 0) == 0) return true;
+  }
+  return false;
+}
+
+// The prefixes that the page takes off stored paths for the site root given as root (as typed)
+// with real path realRoot, when the index's relative paths are relative to the real folder here.
+std::vector<std::string> StripPrefixes(const std::string& root, const std::string& realRoot,
+                                       const std::string& here) {
+  std::vector<std::string> strip;
+  const auto add = [&strip](const std::optional<std::string>& folder) {
+    if (!folder) return;
+    std::string prefix = *folder;
+    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+    if (std::find(strip.begin(), strip.end(), prefix) == strip.end()) strip.push_back(prefix);
+  };
+  add(realRoot);
+  const bool absolute = !root.empty() && root.front() == '/';
+  add(WebCommand::NormalisePath(absolute ? root : here + "/" + root, false));
+  if (!absolute) add(WebCommand::NormalisePath(root, false));
+  if (realRoot == here) {
+    add(std::string());
+  } else if (realRoot.rfind(here == "/" ? here : here + "/", 0) == 0) {
+    add(realRoot.substr(here == "/" ? 1 : here.size() + 1));
+  }
+  return strip;
+}
+
+std::string SettingsJson(const std::string& siteRoot, const std::vector<std::string>& strip) {
+  std::string json = "{\n  \"generator\": \"quarry-cli web\",\n  \"version\": 1,\n";
+  json += "  \"index\": \"./\",\n  \"siteRoot\": \"" + siteRoot + "\",\n  \"strip\": [";
+  for (std::size_t i = 0; i < strip.size(); ++i) {
+    json += (i == 0 ? "\"" : ", \"") + WebCommand::PercentEncode(strip[i]) + "\"";
+  }
+  return json + "]\n}\n";
+}
+
+// The whole index file at path, read without following a link; a missing one (a title file
+// an older index lacks) reads as a fresh empty file.
+std::string ReadIndexFile(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    const auto fresh = FileHeader::Fresh().Encode();
+    return std::string(fresh.begin(), fresh.end());
+  }
+  if (fd < 0) throw FileError(path, errno);
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw FileError(path, error);
+    }
+    if (got == 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(fd);
+  return bytes;
+}
+
+}  // namespace
+
+WebCommand::WebCommand(CLI::App& parent)
+    : Command(parent, "web", "Write the search page for the index, for the site's visitors.") {
+  App().footer(kFooter);
+  App()
+      .add_option("--out", out_,
+                  "Folder to write the page into (default: the index's folder); made when "
+                  "missing, its parent must exist")
+      ->type_name("DIR");
+  App()
+      .add_option("--site-root", siteRoot_,
+                  "The folder that is the root of the published site (default: the current "
+                  "folder)")
+      ->check(CLI::Validator(CLI::ExistingDirectory).description(""))
+      ->type_name("DIR");
+}
+
+std::optional<std::string> WebCommand::NormalisePath(std::string_view path, bool windows) {
+  std::string text(path);
+  if (windows) std::replace(text.begin(), text.end(), '\\', '/');
+  std::string normal = !text.empty() && text.front() == '/' ? "/" : "";
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('/', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string_view part = std::string_view(text).substr(start, end - start);
+    if (part == "..") return std::nullopt;
+    if (!part.empty() && part != ".") {
+      if (!normal.empty() && normal.back() != '/') normal += '/';
+      normal += part;
+    }
+    start = end + 1;
+  }
+  return normal;
+}
+
+std::string WebCommand::PercentEncode(std::string_view path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+        (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 15];
+    }
+  }
+  return encoded;
+}
+
+std::optional<std::string> WebCommand::PathBelowRoot(std::string_view path,
+                                                     const std::vector<std::string>& strip,
+                                                     bool windows) {
+  const std::optional<std::string> normal = NormalisePath(path, windows);
+  if (!normal || normal->empty() || *normal == "/") return std::nullopt;
+  for (const std::string& prefix : strip) {
+    const bool matches = prefix.empty() ? normal->front() != '/' : normal->rfind(prefix, 0) == 0;
+    if (!matches) continue;
+    if (normal->size() == prefix.size()) return std::nullopt;
+    return normal->substr(prefix.size());
+  }
+  return std::nullopt;
+}
+
+int WebCommand::Run() {
+  const std::string& database = IndexDirectory();
+  const std::string& outPath = out_.empty() ? database : out_;
+  const std::string rootGiven = siteRoot_.empty() ? "." : siteRoot_;
+  const std::string here = RealPath(".");
+  const std::string realRoot = RealPath(rootGiven);
+  const std::string realDatabase = RealPath(database);
+  if (here.empty() || realRoot.empty() || realDatabase.empty()) {
+    PrintError("cannot resolve the current folder, the site root or the index's folder");
+    return 1;
+  }
+
+  // The index is held locked while it is read, so that the copies are one consistent set.
+  const std::string knownOut = RealPath(outPath);
+  const bool copyIndex = knownOut.empty() || knownOut != realDatabase;
+  LoadedIndex index;
+  std::vector<std::string> copies;
+  {
+    IndexDatabase indexDatabase(database);
+    if (!LoadExisting(indexDatabase, index)) return 1;
+    if (copyIndex) {
+      for (const char* name : kIndexFiles) {
+        copies.push_back(ReadIndexFile(DatabaseDirectory(database).PathOf(name)));
+      }
+    }
+  }
+
+  OutputFolder out;
+  if (!out.Open(outPath, !out_.empty())) {
+    PrintError("cannot open the output folder " + out.Error());
+    return out.ErrorNumber() == ENOENT ? 2 : 1;
+  }
+  const std::string realOut = RealPath(outPath);
+
+  // Everything that may not be replaced is found before anything is written.
+  std::vector<std::string> refusals;
+  const auto check = [&](const std::string& name, std::string_view mark, std::size_t within) {
+    switch (out.Inspect(name, mark, within)) {
+      case OutputFolder::Entry::kMissing:
+      case OutputFolder::Entry::kMarked:
+        break;
+      case OutputFolder::Entry::kUnmarked:
+        if (!mark.empty()) {
+          refusals.push_back(out.PathOf(name) + ": it was not written by 'quarry-cli web'");
+        }
+        break;
+      case OutputFolder::Entry::kNotRegular:
+        refusals.push_back(out.PathOf(name) + ": it is a link or not a regular file");
+        break;
+    }
+  };
+  for (const WebPageFile& file : kWebPageFiles) check(file.name, kWebPageMark, kWebPageMarkWithin);
+  check(kSettingsName, kWebSettingsMark, kWebSettingsMarkWithin);
+  if (copyIndex) {
+    for (const char* name : kIndexFiles) check(name, {}, 0);
+  }
+  if (!refusals.empty()) {
+    for (const std::string& refusal : refusals) PrintError("will not replace " + refusal);
+    PrintError("nothing written");
+    return 1;
+  }
+
+  const std::vector<std::string> strip = StripPrefixes(rootGiven, realRoot, here);
+  const bool windows = MadeOnWindows(index.pages);
+  std::size_t outside = 0;
+  for (std::size_t i = 0; i < index.pages.Size(); ++i) {
+    if (!PathBelowRoot(index.pages.At(i), strip, windows)) ++outside;
+  }
+
+  for (std::size_t i = 0; i < copies.size(); ++i) out.Replace(kIndexFiles[i], copies[i]);
+  out.Replace(kSettingsName, SettingsJson(RelativeUrl(realOut, realRoot), strip));
+  // search.html last, so that the page never refers to files not yet written.
+  for (std::size_t i = std::size(kWebPageFiles); i-- > 0;) {
+    const WebPageFile& file = kWebPageFiles[i];
+    out.Replace(file.name, std::string_view(reinterpret_cast<const char*>(file.bytes), file.size));
+  }
+  out.Sync();
+
+  const std::string shown = outPath.empty() ? "the current folder" : outPath;
+  if (copyIndex) {
+    std::printf("Copied the index (%s, %s, %s) from %s to %s.\n", kWordFileName, kPageFileName,
+                kTitleFileName, database.empty() ? "the current folder" : database.c_str(),
+                shown.c_str());
+  }
+  std::printf("Wrote search.html, quarry-search.js, quarry-search.css and %s in %s.\n",
+              kSettingsName, shown.c_str());
+  if (outside > 0) {
+    PrintError("warning: " + std::to_string(outside) + " of " + std::to_string(index.pages.Size()) +
+               " pages are stored outside the site root " + rootGiven + " and get no link");
+  }
+  return RecordWriter::Finish() ? 0 : 1;
+}
+
+}  // namespace quarry

@@ -1,0 +1,54 @@
+#include "io/SitePages.h"
+
+#include <exception>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "io/PageFile.h"
+#include "io/SearchPageMarks.h"
+
+namespace quarry {
+
+namespace {
+
+// True when path names a regular file (not a link) holding mark within its first within bytes.
+bool HoldsMark(const std::string& path, std::string_view mark, std::size_t within) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(path, error))) {
+    return false;
+  }
+  PageFile file;
+  if (!file.Open(path)) return false;
+  try {
+    return file.ReadRest().substr(0, within).find(mark) != std::string_view::npos;
+  } catch (const std::exception&) {
+    return false;  // unreadable: not the search page's
+  }
+}
+
+}  // namespace
+
+SitePages::SitePages(const std::string& indexFolder, std::function<void(const std::string&)> warn)
+    : walker_(std::move(warn)) {
+  walker_.ExcludeFolder(indexFolder.empty() ? "." : indexFolder);
+  walker_.ExcludeFoldersWhere([](const std::string& folder) {
+    return HoldsMark(folder + "/" + kWebSettingsName, kWebSettingsMark, kWebSettingsMarkWithin);
+  });
+}
+
+bool SitePages::Add(const std::string& path) { return walker_.Add(path); }
+
+std::vector<std::string> SitePages::SortedPages() const {
+  std::vector<std::string> pages = walker_.SortedPages();
+  std::erase_if(pages, [](const std::string& page) {
+    const std::size_t slash = page.rfind('/');
+    return page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
+                        "search.html") == 0 &&
+           HoldsMark(page, kWebPageMark, kWebPageMarkWithin);
+  });
+  return pages;
+}
+
+}  // namespace quarry
