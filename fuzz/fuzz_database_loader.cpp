@@ -94,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string titleNow = ReadFile(scratch.title);
     if (fresh) {
       FUZZ_CHECK(wordNow == headerOver(word) && pageNow == headerOver(page));
-      FUZZ_CHECK(titleNow == title);
+      FUZZ_CHECK(titleNow == headerOver(title));
     } else {
       FUZZ_CHECK(wordNow == word && pageNow == page);
       FUZZ_CHECK(titleNow == (title.empty() ? Fresh() : title));

@@ -29,27 +29,33 @@ Command::Command(CLI::App& parent, const std::string& name, const std::string& d
 }
 
 bool Command::OpenExisting(IndexDatabase& database) const {
-  // Open takes a word or page file that is missing or empty for a new database and writes fresh
-  // headers over both, which would make a reading command destroy the words stored there.
+  // A word or page file that is missing or empty holds no index. (A link or anything else that
+  // is not a plain file is refused by the database, with its own message.)
   const DatabaseDirectory directory(indexDirectory_);
   for (const char* name : {kWordFileName, kPageFileName}) {
     const std::string file = directory.PathOf(name);
     struct stat info {};
-    if (::stat(file.c_str(), &info) != 0 || info.st_size == 0) {
+    if (::lstat(file.c_str(), &info) != 0 || (S_ISREG(info.st_mode) && info.st_size == 0)) {
       PrintError("No index here: " + file +
                  " is missing or empty. Build one with 'quarry-cli index'.");
       return false;
     }
   }
-  if (database.Open() != 0) {
-    // Opened as new only if a file was emptied meanwhile: leave it to 'index'.
-    const bool createdMeanwhile = database.IsOpen();
-    database.Close();
-    PrintError(createdMeanwhile ? "No index here: the index files are empty."
-                                : OpenFailureText(database));
-    return false;
+  // Read-only, with a shared lock: works on a read-only copy and beside other readers, and
+  // never creates, completes or writes anything.
+  switch (database.OpenForReading()) {
+    case IndexDatabase::ReadOpen::kOpen:
+      return true;
+    case IndexDatabase::ReadOpen::kSaveInterrupted:
+      PrintError(
+          "a save was interrupted: open the index in the window or run quarry-cli index to "
+          "complete it");
+      return false;
+    case IndexDatabase::ReadOpen::kCannotOpen:
+      break;
   }
-  return true;
+  PrintError(OpenFailureText(database));
+  return false;
 }
 
 bool Command::LoadExisting(IndexDatabase& database, LoadedIndex& index) const {

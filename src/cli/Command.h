@@ -40,8 +40,9 @@ class Command {
   // The directory given with --db; empty for the current directory.
   const std::string& IndexDirectory() const { return indexDirectory_; }
 
-  // Opens database, which must already hold an index (the word file exists): for the commands
-  // that only read. Prints the reason to standard error and returns false when it cannot.
+  // Opens database for reading (shared, never written), which must already hold an index (the
+  // word and page files exist and are not empty) and no interrupted save: for the commands that
+  // only read. Prints the reason to standard error and returns false when it cannot.
   bool OpenExisting(IndexDatabase& database) const;
 
   // The three lists of an index.

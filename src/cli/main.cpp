@@ -1,5 +1,6 @@
 // quarry-cli: builds and reads Quarry's word index from the command line.
 #include <cstdio>
+#include <exception>
 #include <new>
 
 #include <CLI/CLI.hpp>
@@ -16,7 +17,8 @@
 #include "cli/WordsCommand.h"
 #include "io/FileError.h"
 
-int main(int argc, char** argv) {
+// Only the parser's set-up, before any input is read, runs outside the handlers below.
+int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   CLI::App app(
       "Builds the word index of a web site's HTML pages (qrywDb.dat, qryfDb.dat, "
       "qryiDb.dat) and reads it back.",
@@ -58,6 +60,9 @@ int main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     std::fflush(stdout);
     std::fprintf(stderr, "quarry-cli: out of memory\n");
+  } catch (const std::exception& error) {  // unexpected: a message and status 1, not an abort
+    std::fflush(stdout);
+    std::fprintf(stderr, "quarry-cli: %s\n", error.what());
   }
   return 1;
 }

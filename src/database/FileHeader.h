@@ -16,13 +16,13 @@ inline constexpr char kTitleFileName[] = "qryiDb.dat";
 struct FileHeader {
   static constexpr std::size_t kSize = 32;
 
-  // Offset 0: the magic, "QR01" in a fresh header. Read back as it stands, never checked.
+  // Offset 0: the magic, "QR01" as Quarry writes it. Read back as it stands, never checked.
   std::array<unsigned char, 4> magic{'Q', 'R', '0', '1'};
   // Offset 4: the number of records after the header.
   std::int32_t recordCount = 0;
   // Offset 8: the file's length as written, 32 plus all records; 0 in a fresh header.
   std::int32_t totalSize = 0;
-  // Offsets 12-31: zero when written fresh; read back and written again as they stand.
+  // Offsets 12-31: zero as Quarry writes them; read back as they stand, never used.
   std::array<unsigned char, 20> reserved{};
 
   // The fresh header: "QR01" and 28 zero bytes.

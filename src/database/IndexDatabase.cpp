@@ -1,6 +1,7 @@
 #include "database/IndexDatabase.h"
 
 #include <array>
+#include <cerrno>
 #include <ctime>
 #include <iomanip>
 #include <locale>
@@ -9,6 +10,7 @@
 
 #include "database/IndexFileReader.h"
 #include "database/IndexFileWriter.h"
+#include "database/SaveError.h"
 #include "indexing/PageScanner.h"
 #include "io/DatabaseDirectory.h"
 #include "io/DatabaseFile.h"
@@ -51,29 +53,51 @@ void WriteHeader(DatabaseFile& file, const FileHeader& header) {
   file.Write(bytes.data(), bytes.size());
 }
 
-// Undoes a replacement that failed before its roll-forward record was safely on disk: removes
-// the record, then the temporary files. When the record cannot be removed, the temporary files
-// stay complete beside it, so that the next Open puts all of them in place, never a part.
-class TemporaryFilesGuard {
+// True when a roll-forward record is there: a regular file at its name.
+bool HasRecord(const DatabaseDirectory& directory) {
+  return directory.Exists(kRollForwardName) && directory.PlainFileProblem(kRollForwardName).empty();
+}
+
+// The files a replacement has made so far. Undoes the replacement, unless it is kept, when the
+// replacement fails before its roll-forward record is safely on disk: removes the record, then
+// the temporary files, and only the names it made itself. When the record cannot be removed,
+// the temporary files stay complete beside it, so that the next Open puts all of them in place,
+// never a part.
+class MadeFiles {
  public:
-  explicit TemporaryFilesGuard(const DatabaseDirectory& directory) : directory_(directory) {}
-  ~TemporaryFilesGuard() {
-    if (!armed_) return;
-    if (!directory_.RemoveQuietly(kRollForwardName)) return;
-    for (const char* name : kTemporaryNames) directory_.RemoveQuietly(name);
+  explicit MadeFiles(const DatabaseDirectory& directory) : directory_(directory) {}
+  ~MadeFiles() { Undo(); }
+  MadeFiles(const MadeFiles&) = delete;
+  MadeFiles& operator=(const MadeFiles&) = delete;
+
+  void AddTemporary(std::size_t index) { temporary_[index] = true; }
+  void AddRecord() { record_ = true; }
+  void Keep() { kept_ = true; }
+  // Returns true when the previous index is what the disk holds afterwards.
+  bool Undo() noexcept {
+    if (kept_) return false;
+    kept_ = true;
+    if (record_ && !directory_.RemoveQuietly(kRollForwardName)) return false;
+    for (std::size_t index = 0; index < kTemporaryNames.size(); ++index) {
+      if (temporary_[index]) directory_.RemoveQuietly(kTemporaryNames[index]);
+    }
+    return true;
   }
-  TemporaryFilesGuard(const TemporaryFilesGuard&) = delete;
-  TemporaryFilesGuard& operator=(const TemporaryFilesGuard&) = delete;
-  void Disarm() { armed_ = false; }
 
  private:
   const DatabaseDirectory& directory_;
-  bool armed_ = true;
+  std::array<bool, 3> temporary_{};
+  bool record_ = false;
+  bool kept_ = false;
 };
 
 }  // namespace
 
 struct IndexDatabase::Files {
+  // The folder of the three files, made absolute at Open.
+  std::string folder;
+  bool readOnly = false;
+  // The held files; the title file may be missing when opened for reading.
   std::array<std::unique_ptr<DatabaseFile>, 3> held;
   // A replacement whose roll-forward record is on disk: the files still to be renamed into
   // place, and the headers they carry (unknown when Open found them after a crash).
@@ -97,16 +121,28 @@ FileHeader& IndexDatabase::HeaderOf(int slot) {
 }
 
 void IndexDatabase::RequireOpen() const {
-  if (!files_) throw FileError(std::string(kWordFileName) + ": the database is not open");
+  if (!files_) throw FileError(kWordFileName, "the database is not open");
+}
+
+void IndexDatabase::RequireWritable() const {
+  RequireOpen();
+  if (files_->readOnly) throw FileError(kWordFileName, "the database is open for reading only");
 }
 
 int IndexDatabase::Open() {
   Close();
   openError_.clear();
   auto files = std::make_unique<Files>();
+  files->folder = DatabaseDirectory::AbsolutePath(directory_);
+  const DatabaseDirectory directory(files->folder);
+  // All three names are looked at before any file is made.
+  for (const char* name : kFileNames) {
+    openError_ = directory.PlainFileProblem(name);
+    if (!openError_.empty()) return 1;
+  }
   for (const int slot : {kWord, kPage, kTitle}) {
     auto file = std::make_unique<DatabaseFile>();
-    if (!file->Open(directory_, kFileNames[static_cast<std::size_t>(slot)])) {
+    if (!file->Open(files->folder, kFileNames[static_cast<std::size_t>(slot)])) {
       openError_ = file->OpenError();
       return 1;  // the files opened before are released with files
     }
@@ -123,8 +159,10 @@ int IndexDatabase::Open() {
     // earlier left in memory.
     wordHeader_ = FileHeader::Fresh();
     pageHeader_ = FileHeader::Fresh();
+    titleHeader_ = FileHeader::Fresh();
     WriteHeader(word, wordHeader_);
     WriteHeader(page, pageHeader_);
+    WriteHeader(title, titleHeader_);
     return 1;
   }
   wordHeader_ = ReadHeader(word);
@@ -138,9 +176,45 @@ int IndexDatabase::Open() {
   return 0;
 }
 
+IndexDatabase::ReadOpen IndexDatabase::OpenForReading() {
+  Close();
+  openError_.clear();
+  auto files = std::make_unique<Files>();
+  files->folder = DatabaseDirectory::AbsolutePath(directory_);
+  files->readOnly = true;
+  const DatabaseDirectory directory(files->folder);
+  for (const char* name : kFileNames) {
+    openError_ = directory.PlainFileProblem(name);
+    if (!openError_.empty()) return ReadOpen::kCannotOpen;
+  }
+  for (const int slot : {kWord, kPage, kTitle}) {
+    auto file = std::make_unique<DatabaseFile>();
+    if (!file->Open(files->folder, kFileNames[static_cast<std::size_t>(slot)],
+                    DatabaseFile::Access::kRead)) {
+      if (slot == kTitle && file->OpenErrorNumber() == ENOENT) break;
+      openError_ = file->OpenError();
+      return ReadOpen::kCannotOpen;
+    }
+    files->held[static_cast<std::size_t>(slot)] = std::move(file);
+  }
+  // Under the shared locks no save is running: a record now is one a crash left.
+  if (HasRecord(directory)) {
+    openError_ = directory.PathOf(kRollForwardName) + ": a save was interrupted";
+    return ReadOpen::kSaveInterrupted;
+  }
+  files_ = std::move(files);
+  wordHeader_ = ReadHeader(*files_->held[kWord]);
+  pageHeader_ = ReadHeader(*files_->held[kPage]);
+  titleHeader_ = files_->held[kTitle] ? ReadHeader(*files_->held[kTitle]) : FileHeader::Fresh();
+  return ReadOpen::kOpen;
+}
+
 bool IndexDatabase::Recover(Files& files) {
-  const DatabaseDirectory directory(directory_);
-  if (!directory.Exists(kRollForwardName)) {
+  const DatabaseDirectory directory(files.folder);
+  if (!HasRecord(directory)) {
+    // Anything else at the record's name (a link, a FIFO) was not written by a save: it goes,
+    // like the temporary files (a link itself, never its target).
+    directory.RemoveQuietly(kRollForwardName);
     for (const char* name : kTemporaryNames) {
       if (directory.Exists(name)) directory.Remove(name);
     }
@@ -149,8 +223,9 @@ bool IndexDatabase::Recover(Files& files) {
   for (const int slot : kWriteOrder) {
     const auto index = static_cast<std::size_t>(slot);
     if (!directory.Exists(kTemporaryNames[index])) continue;  // already in place
+    // Refuses a link or anything but a regular file; RenameTo then moves only this file.
     auto file = std::make_unique<DatabaseFile>();
-    if (!file->Open(directory_, kTemporaryNames[index])) {
+    if (!file->Open(files.folder, kTemporaryNames[index])) {
       openError_ = file->OpenError();
       return false;
     }
@@ -162,7 +237,7 @@ bool IndexDatabase::Recover(Files& files) {
 }
 
 void IndexDatabase::CompleteReplacement(Files& files) {
-  const DatabaseDirectory directory(directory_);
+  const DatabaseDirectory directory(files.folder);
   for (const int slot : kWriteOrder) {
     const auto index = static_cast<std::size_t>(slot);
     if (!files.waiting[index]) continue;
@@ -179,66 +254,92 @@ void IndexDatabase::CompleteReplacement(Files& files) {
 }
 
 void IndexDatabase::Replace(WordList* wordList, TextList* pageList, TextList* titleList) {
-  if (files_->replacementPending) CompleteReplacement(*files_);
-  const DatabaseDirectory directory(directory_);
-  TemporaryFilesGuard guard(directory);
-
+  const std::string action = wordList == nullptr ? "Emptying the index" : "Saving the index";
+  try {
+    if (files_->replacementPending) CompleteReplacement(*files_);
+  } catch (const FileError& error) {
+    throw SaveError(action, error, SaveError::OnDisk::kNewIndexPending);
+  }
+  const std::string& folder = files_->folder;
+  const DatabaseDirectory directory(folder);
+  MadeFiles made(directory);
   std::array<std::unique_ptr<DatabaseFile>, 3> written;
   std::array<FileHeader, 3> headers;
-  for (const int slot : kWriteOrder) {
-    const auto index = static_cast<std::size_t>(slot);
-    auto file = std::make_unique<DatabaseFile>();
-    if (!file->Open(directory_, kTemporaryNames[index])) throw FileError(file->OpenError());
-    file->CopyPermissionsFrom(*files_->held[index]);
-    file->SetLength(0);
-    if (wordList == nullptr) {
-      headers[index] = FileHeader::Fresh();
-      WriteHeader(*file, headers[index]);
-    } else {
-      IndexFileWriter writer(*file, HeaderOf(slot));
-      if (slot == kWord) {
-        for (WordEntry* entry = wordList->GetFirst(); entry; entry = wordList->GetNext()) {
-          writer.AddWord(*entry);
-        }
-      } else {
-        TextList& list = slot == kPage ? *pageList : *titleList;
-        for (const std::string* text = list.GetFirst(); text; text = list.GetNext()) {
-          writer.AddText(*text);
-        }
-      }
-      headers[index] = writer.Finish();
+  try {
+    // A record not written by this replacement would make a crash put the half-written files
+    // below in place.
+    if (directory.Exists(kRollForwardName)) {
+      directory.Remove(kRollForwardName);
+      directory.Sync();
     }
-    file->Sync();
-    written[index] = std::move(file);
-  }
-  directory.Sync();  // the new files' names are on disk before the record that points to them
+    for (const int slot : kWriteOrder) {
+      const auto index = static_cast<std::size_t>(slot);
+      // Whatever a crashed save or another program left at the name goes (a link itself, never
+      // its target); should the name be taken again before Create, Create fails.
+      directory.Remove(kTemporaryNames[index]);
+      auto file = std::make_unique<DatabaseFile>();
+      file->Create(folder, kTemporaryNames[index]);
+      made.AddTemporary(index);
+      file->CopyPermissionsFrom(*files_->held[index]);
+      if (wordList == nullptr) {
+        headers[index] = FileHeader::Fresh();
+        WriteHeader(*file, headers[index]);
+      } else {
+        IndexFileWriter writer(*file);
+        if (slot == kWord) {
+          for (WordEntry* entry = wordList->GetFirst(); entry; entry = wordList->GetNext()) {
+            writer.AddWord(*entry);
+          }
+        } else {
+          TextList& list = slot == kPage ? *pageList : *titleList;
+          for (const std::string* text = list.GetFirst(); text; text = list.GetNext()) {
+            writer.AddText(*text);
+          }
+        }
+        headers[index] = writer.Finish();
+      }
+      file->Sync();
+      written[index] = std::move(file);
+    }
+    directory.Sync();  // the new files' names are on disk before the record that points to them
 
-  DatabaseFile record;
-  if (!record.Open(directory_, kRollForwardName)) throw FileError(record.OpenError());
-  record.SetLength(0);
-  record.Write(kRollForwardText, sizeof kRollForwardText - 1);
-  record.Sync();
-  record.Close();
-  directory.Sync();
+    DatabaseFile record;
+    record.Create(folder, kRollForwardName);
+    made.AddRecord();
+    record.Write(kRollForwardText, sizeof kRollForwardText - 1);
+    record.Sync();
+    record.Close();
+    directory.Sync();
+  } catch (const FileError& error) {
+    const bool previousKept = made.Undo();
+    throw SaveError(
+        action, error,
+        previousKept ? SaveError::OnDisk::kPreviousIndex : SaveError::OnDisk::kNewIndexPending);
+  }
   // From here on the new index is the one on disk: Open completes it after a crash.
-  guard.Disarm();
+  made.Keep();
   for (std::size_t index = 0; index < 3; ++index) {
     files_->waiting[index] = std::move(written[index]);
     files_->waitingHeaders[index] = headers[index];
   }
   files_->replacementPending = true;
-  CompleteReplacement(*files_);
+  try {
+    CompleteReplacement(*files_);
+  } catch (const FileError& error) {
+    throw SaveError(action, error, SaveError::OnDisk::kNewIndexPending);
+  }
 }
 
 void IndexDatabase::Close() { files_.reset(); }
 
 void IndexDatabase::Reset() {
   if (!files_) return;
+  RequireWritable();
   Replace(nullptr, nullptr, nullptr);
 }
 
 int IndexDatabase::Save(WordList& wordList, TextList& pageList, TextList& titleList) {
-  RequireOpen();
+  RequireWritable();
   Replace(&wordList, &pageList, &titleList);
   return 0;
 }
@@ -247,7 +348,11 @@ int IndexDatabase::Load(WordList& wordList, TextList& pageList, TextList& titleL
   RequireOpen();
   if (files_->replacementPending) CompleteReplacement(*files_);
   IndexFileReader(*files_->held[kPage]).ReadTexts(pageHeader_, pageList);
-  IndexFileReader(*files_->held[kTitle]).ReadTexts(titleHeader_, titleList);
+  if (files_->held[kTitle]) {
+    IndexFileReader(*files_->held[kTitle]).ReadTexts(titleHeader_, titleList);
+  } else {
+    titleList.Clear();
+  }
   IndexFileReader(*files_->held[kWord]).ReadWords(wordHeader_, wordList);
   return 0;
 }
@@ -269,12 +374,13 @@ std::string IndexDatabase::GetPageCountText() const {
 
 std::string IndexDatabase::GetDateText() const {
   if (!files_) return {};
-  const std::time_t modified = files_->held[kWord]->ModificationTime();
+  const std::optional<std::time_t> modified = files_->held[kWord]->ModificationTime();
+  if (!modified) return {};
   std::tm local{};
 #ifdef _WIN32
-  if (localtime_s(&local, &modified) != 0) return {};
+  if (localtime_s(&local, &*modified) != 0) return {};
 #else
-  if (localtime_r(&modified, &local) == nullptr) return {};
+  if (localtime_r(&*modified, &local) == nullptr) return {};
 #endif
   // The classic locale gives the English month names whatever the process's locale is.
   std::ostringstream text;

@@ -22,16 +22,15 @@ std::string_view UpToNul(std::string_view text) {
 
 }  // namespace
 
-IndexFileWriter::IndexFileWriter(DatabaseFile& file, const FileHeader& header)
-    : file_(file), header_(header) {
+IndexFileWriter::IndexFileWriter(DatabaseFile& file) : file_(file), header_(FileHeader::Fresh()) {
   buffer_.reserve(kFlushSize);
 }
 
 unsigned char* IndexFileWriter::Extend(std::size_t size) {
   const std::uint64_t end = position_ + buffer_.size() + size;
   if (end > kLargestFile) {
-    throw FileError(file_.Path() + ": the index would pass the file format's limit of " +
-                    std::to_string(kLargestFile) + " bytes");
+    throw FileError(file_.Path(), "the index would pass the file format's limit of " +
+                                      std::to_string(kLargestFile) + " bytes");
   }
   const std::size_t start = buffer_.size();
   buffer_.resize(start + size);  // new bytes are zero
@@ -52,8 +51,8 @@ void IndexFileWriter::AddWord(const WordEntry& entry) {
   // Record length L = t + 1 + 4 + 4n; the record takes L + 4 bytes.
   const std::uint64_t length = text.size() + 5 + 4 * static_cast<std::uint64_t>(pages.size());
   if (length > kLargestFile) {
-    throw FileError(file_.Path() + ": the word record of \"" + std::string(text) +
-                    "\" passes the file format's limit");
+    throw FileError(file_.Path(), "the word record of \"" + std::string(text) +
+                                      "\" passes the file format's limit");
   }
   unsigned char* record = Extend(static_cast<std::size_t>(length) + 4);
   EncodeInt32(record, static_cast<std::int32_t>(length));
@@ -78,7 +77,7 @@ void IndexFileWriter::Flush() {
 FileHeader IndexFileWriter::Finish() {
   Flush();
   if (recordCount_ > kLargestFile) {
-    throw FileError(file_.Path() + ": too many records for the file format");
+    throw FileError(file_.Path(), "too many records for the file format");
   }
   header_.recordCount = static_cast<std::int32_t>(recordCount_);
   header_.totalSize = static_cast<std::int32_t>(position_);

@@ -1,5 +1,5 @@
 // Writes the records of one database file (doc/index-format.md) into a held, empty file:
-// records from offset 32 on, then the header at offset 0, last.
+// records from offset 32 on, then a fresh header with their count and size at offset 0, last.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +16,9 @@ class WordEntry;
 
 class IndexFileWriter {
  public:
-  // Writes into file, whose header is to carry header's magic and reserved bytes.
-  // REQUIRES: file is open and stays open until Finish; nothing else writes to it meanwhile.
-  IndexFileWriter(DatabaseFile& file, const FileHeader& header);
+  // Writes into file. REQUIRES: file is open and stays open until Finish; nothing else writes to
+  // it meanwhile.
+  explicit IndexFileWriter(DatabaseFile& file);
   virtual ~IndexFileWriter() = default;
 
   IndexFileWriter(const IndexFileWriter&) = delete;
@@ -29,9 +29,9 @@ class IndexFileWriter {
   // Adds one word record: length, text up to its first NUL and a NUL, page count, page numbers.
   // There is no limit on the number of pages; the record is built in a buffer of its own size.
   void AddWord(const WordEntry& entry);
-  // Writes what is still buffered, then the header (record count, total size = 32 + all record
-  // bytes) at offset 0, and returns that header. Throws FileError when the file would pass the
-  // format's limit of 2^31 - 1 bytes.
+  // Writes what is still buffered, then the header ("QR01", record count, total size = 32 + all
+  // record bytes, zero reserved bytes) at offset 0, and returns that header. Throws FileError when
+  // the file would pass the format's limit of 2^31 - 1 bytes.
   FileHeader Finish();
 
  private:

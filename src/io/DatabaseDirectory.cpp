@@ -5,11 +5,28 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "io/FaultInjection.h"
 #include "io/FileError.h"
 
 namespace quarry {
+
+std::string DatabaseDirectory::AbsolutePath(const std::string& directory) {
+  if (!directory.empty() && directory.front() == '/') return directory;
+  char* current = ::getcwd(nullptr, 0);
+  if (current == nullptr) return directory;
+  std::string result(current);
+  std::free(current);  // NOLINT: getcwd's buffer comes from malloc
+  if (directory.empty()) return result;
+  if (result.back() != '/') result += '/';
+  return result + directory;
+}
+
+std::string DatabaseDirectory::NotPlainFileText(const std::string& path, bool isLink) {
+  return path + (isLink ? " is a symbolic link" : " is not a regular file") +
+         ": Quarry keeps its index in plain files";
+}
 
 std::string DatabaseDirectory::PathOf(const std::string& name) const {
   if (directory_.empty()) return name;
@@ -20,6 +37,13 @@ std::string DatabaseDirectory::PathOf(const std::string& name) const {
 bool DatabaseDirectory::Exists(const std::string& name) const {
   struct stat status {};
   return ::lstat(PathOf(name).c_str(), &status) == 0;
+}
+
+std::string DatabaseDirectory::PlainFileProblem(const std::string& name) const {
+  const std::string path = PathOf(name);
+  struct stat status {};
+  if (::lstat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode)) return {};
+  return NotPlainFileText(path, S_ISLNK(status.st_mode));
 }
 
 void DatabaseDirectory::Remove(const std::string& name) const {

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <utility>
 
+#include "io/DatabaseDirectory.h"
 #include "io/FaultInjection.h"
 #include "io/FileError.h"
 
@@ -23,13 +25,11 @@ namespace {
 constexpr int kOpenAttempts = 100;
 
 std::string JoinPath(const std::string& directory, const std::string& name) {
-  if (directory.empty()) return name;
-  if (directory.back() == '/') return directory + name;
-  return directory + "/" + name;
+  return DatabaseDirectory(directory).PathOf(name);
 }
 
 std::string ResolvedDirectory(const std::string& directory) {
-  const std::string path = directory.empty() ? std::string(".") : directory;
+  std::string path = directory.empty() ? std::string(".") : directory;
   char* resolved = realpath(path.c_str(), nullptr);
   if (resolved == nullptr) return path;
   std::string result(resolved);
@@ -48,38 +48,61 @@ void ThrowIfInjected(FileOperation operation, const std::string& path) {
   if (const int error = FaultInjection::Check(operation)) throw FileError(path, error);
 }
 
+// True when path names, without following a link, the file described by held.
+bool NameGives(const std::string& path, const struct stat& held) {
+  struct stat named {};
+  return ::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+         named.st_ino == held.st_ino;
+}
+
 }  // namespace
 
 DatabaseFile::~DatabaseFile() { Close(); }
 
-bool DatabaseFile::Open(const std::string& directory, const std::string& name) {
+bool DatabaseFile::Open(const std::string& directory, const std::string& name, Access access) {
   const std::string path = JoinPath(directory, name);
+  const DatabaseDirectory folder(directory);
   openError_.clear();
   openErrorNumber_ = 0;
-  auto fail = [&](int error, int fd) {
+  auto fail = [&](int error, int fd, std::string text = {}) {
     if (fd >= 0) ::close(fd);
     openErrorNumber_ = error;
-    openError_ = path + ": " + std::strerror(error);
+    openError_ = text.empty() ? path + ": " + std::strerror(error) : std::move(text);
     if (error == EWOULDBLOCK) openError_ += "; the database is in use by another process";
     return false;
   };
+  // Refused before anything is opened or made, so that no device is opened and no file is
+  // created beside a name that is refused.
+  if (std::string problem = folder.PlainFileProblem(name); !problem.empty()) {
+    return fail(EINVAL, -1, std::move(problem));
+  }
+  const bool reading = access == Access::kRead;
+  // O_NOFOLLOW: a link put at the name meanwhile is refused, never followed; O_NONBLOCK: a FIFO
+  // put there does not make the open wait (it is refused after fstat).
+  const int flags = (reading ? O_RDONLY : O_RDWR | O_CREAT) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
   for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return fail(errno, -1);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+      const int error = errno;
+      std::string problem = error == ELOOP ? folder.PlainFileProblem(name) : std::string();
+      return fail(error, -1, std::move(problem));
+    }
     struct stat held {};
     if (::fstat(fd, &held) != 0) return fail(errno, fd);
-    if (!S_ISREG(held.st_mode)) return fail(EINVAL, fd);
+    if (!S_ISREG(held.st_mode)) {
+      return fail(EINVAL, fd, DatabaseDirectory::NotPlainFileText(path, false));
+    }
+    const int fileFlags = ::fcntl(fd, F_GETFL);
+    if (fileFlags < 0 || ::fcntl(fd, F_SETFL, fileFlags & ~O_NONBLOCK) != 0) return fail(errno, fd);
     int locked;
     do {
-      locked = ::flock(fd, LOCK_EX | LOCK_NB);
+      locked = ::flock(fd, (reading ? LOCK_SH : LOCK_EX) | LOCK_NB);
     } while (locked != 0 && errno == EINTR);
     if (locked != 0) return fail(errno, fd);
     // The holder of a database replaces its files by renaming locked files over them. A file
     // opened just before such a rename and locked after its holder let go is no longer the file
     // of that name: try again with the file the name now gives.
-    struct stat named {};
-    if (::stat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
-        named.st_ino == held.st_ino) {
+    if (NameGives(path, held)) {
       fd_ = fd;
       directory_ = directory;
       path_ = path;
@@ -92,15 +115,46 @@ bool DatabaseFile::Open(const std::string& directory, const std::string& name) {
   return fail(EAGAIN, -1);
 }
 
+void DatabaseFile::Create(const std::string& directory, const std::string& name) {
+  const std::string path = JoinPath(directory, name);
+  ThrowIfInjected(FileOperation::kCreate, path);
+  // O_EXCL with O_NOFOLLOW: whatever is at the name, a dangling link included, makes this fail.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == EEXIST) {
+      throw FileError(path,
+                      "another program made " + name + " in the index's folder while it was saved",
+                      error);
+    }
+    throw FileError(path, error);
+  }
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked != 0) {
+    const int error = errno;
+    ::close(fd);
+    throw FileError(path, error);
+  }
+  fd_ = fd;
+  directory_ = directory;
+  path_ = path;
+  fullPath_ = JoinPath(ResolvedDirectory(directory), name);
+  position_ = 0;
+}
+
 std::uint64_t DatabaseFile::Length() const {
   struct stat status {};
   if (::fstat(fd_, &status) != 0) throw FileError(path_, errno);
   return static_cast<std::uint64_t>(status.st_size);
 }
 
-std::time_t DatabaseFile::ModificationTime() const {
+std::optional<std::time_t> DatabaseFile::ModificationTime() const {
+  if (FaultInjection::Check(FileOperation::kReadTime) != 0) return std::nullopt;
   struct stat status {};
-  if (::fstat(fd_, &status) != 0) throw FileError(path_, errno);
+  if (::fstat(fd_, &status) != 0) return std::nullopt;
   return status.st_mtime;
 }
 
@@ -160,6 +214,11 @@ void DatabaseFile::Sync() {
 void DatabaseFile::RenameTo(const std::string& newName) {
   ThrowIfInjected(FileOperation::kRename, path_);
   const std::string newPath = JoinPath(directory_, newName);
+  struct stat held {};
+  if (::fstat(fd_, &held) != 0) throw FileError(path_, errno);
+  if (!NameGives(path_, held)) {
+    throw FileError(path_, "another program replaced this file in the index's folder");
+  }
   if (::rename(path_.c_str(), newPath.c_str()) != 0) throw FileError(path_, errno);
   path_ = newPath;
   fullPath_ = JoinPath(ResolvedDirectory(directory_), newName);

@@ -1,14 +1,18 @@
-// One file of the database directory, held read-write and exclusively from Open to Close.
+// One file of the database directory, held from Open (or Create) to Close: read-write and
+// exclusively, or read-only and shared.
 //
 // This class and DatabaseDirectory are the only places where the core calls the operating
 // system for the database (POSIX here). "Exclusively" is an advisory lock (flock) taken without
-// waiting: a second opener of the same file, in this process or another, fails until Close.
+// waiting: a second opener of the same file, in this process or another, fails until Close; a
+// shared holder keeps exclusive openers out but not other shared ones. Only plain files are
+// ever used: a symbolic link is never followed, and anything but a regular file is refused.
 // Every failure of an operation after Open throws FileError with the system's text.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace quarry {
@@ -21,12 +25,22 @@ class DatabaseFile {
   DatabaseFile(const DatabaseFile&) = delete;
   DatabaseFile& operator=(const DatabaseFile&) = delete;
 
-  // Opens name in directory (empty: the current directory, name used bare) for reading and
-  // writing, creating it empty if missing and never truncating it, then locks it without
-  // waiting. Returns false when the file cannot be opened, is not a regular file or is locked;
-  // OpenError() then gives "<path>: <the system's text>" and nothing is held.
-  // REQUIRES: !IsOpen().
-  bool Open(const std::string& directory, const std::string& name);
+  enum class Access {
+    kReadWrite,  // creates a missing file; exclusive lock
+    kRead,       // never creates; shared lock
+  };
+
+  // Opens name in directory (empty: the current directory, name used bare), never truncating
+  // it, then locks it without waiting. Returns false when the file cannot be opened or is
+  // locked; OpenError() then gives "<path>: <the system's text>" and nothing is held. A
+  // symbolic link or anything but a regular file at name is refused without being opened or
+  // followed; OpenError() is then DatabaseDirectory::NotPlainFileText. REQUIRES: !IsOpen().
+  bool Open(const std::string& directory, const std::string& name,
+            Access access = Access::kReadWrite);
+  // Creates name in directory as a new, empty file, held read-write and exclusively. Never
+  // opens what is already there: throws FileError when name exists in any form (a file, a link,
+  // a FIFO) or cannot be created, and then holds nothing. REQUIRES: !IsOpen().
+  void Create(const std::string& directory, const std::string& name);
   const std::string& OpenError() const { return openError_; }
   // The errno behind OpenError() (EWOULDBLOCK when another opener holds the file), or 0.
   int OpenErrorNumber() const { return openErrorNumber_; }
@@ -39,8 +53,8 @@ class DatabaseFile {
 
   // The file's current length in bytes. REQUIRES: IsOpen() (for all operations below).
   std::uint64_t Length() const;
-  // The file's last-modification time.
-  std::time_t ModificationTime() const;
+  // The file's last-modification time; none when the system cannot give it.
+  std::optional<std::time_t> ModificationTime() const;
 
   // Sets the position for the next Read or Write.
   void Seek(std::uint64_t offset) { position_ = offset; }
@@ -54,7 +68,9 @@ class DatabaseFile {
   // Flushes the file's contents and length to stable storage (fsync).
   void Sync();
   // Renames the held file to newName in the same directory, atomically replacing any file of
-  // that name; the file stays open and locked. Path() and FullPath() follow.
+  // that name; the file stays open and locked. Path() and FullPath() follow. Throws FileError,
+  // renaming nothing, when the file's own name no longer gives the held file (another program
+  // replaced it), so that only the file this object holds is ever renamed.
   void RenameTo(const std::string& newName);
 
   // Gives this file the access permissions of other, as far as the system allows; a file that

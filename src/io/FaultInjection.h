@@ -1,6 +1,8 @@
-// A switch for tests: makes one chosen write, flush, rename or set-length of the file layer fail
-// as if the system had refused it, or calls a function before each of them. Every file operation
-// of those four kinds passes Check() first; unarmed, that costs one counter increment.
+// A switch for tests: makes one chosen write, flush, rename, set-length, creation of a new file or
+// reading of a file's time in the file layer fail as if the system had refused it, or calls a
+// function before each of them (a test may change the directory from there, as another program
+// could). Every file operation of those kinds passes Check() first; unarmed, that costs one
+// counter increment.
 // Process-wide; the counter is atomic, the settings are meant to be changed by one thread.
 #pragma once
 
@@ -9,7 +11,7 @@
 
 namespace quarry {
 
-enum class FileOperation { kWrite, kFlush, kRename, kSetLength };
+enum class FileOperation { kWrite, kFlush, kRename, kSetLength, kCreate, kReadTime };
 
 class FaultInjection {
  public:

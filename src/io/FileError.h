@@ -12,13 +12,24 @@ class FileError : public std::runtime_error {
  public:
   // what() reads "<path>: <the system's text for errorNumber>".
   FileError(const std::string& path, int errorNumber);
+  // what() reads "<path>: <reason>"; errorNumber is the errno behind it, or 0.
+  FileError(const std::string& path, const std::string& reason, int errorNumber = 0);
   // what() is message as given.
   explicit FileError(const std::string& message);
 
   // The errno value behind the error, or 0 when there is none.
   int ErrorNumber() const { return errorNumber_; }
+  // What went wrong without the path: the system's text or the reason given (the whole message
+  // for an error made from a message alone).
+  const std::string& Reason() const { return reason_; }
+
+ protected:
+  // For errors that phrase the whole message themselves.
+  struct WholeMessage {};
+  FileError(WholeMessage, const std::string& message, const std::string& reason, int errorNumber);
 
  private:
+  std::string reason_;
   int errorNumber_ = 0;
 };
 

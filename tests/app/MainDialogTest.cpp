@@ -397,6 +397,22 @@ class MainDialogTest : public QObject {
     VerifyOpenState(window);
   }
 
+  void OpenRefusesALinkAtADatabaseName() {
+    ScratchDirectory scratch;
+    WriteFile(scratch.FilePath(QStringLiteral("elsewhere.dat")), "");
+    QVERIFY(QFile::link(QStringLiteral("elsewhere.dat"), QStringLiteral("qryiDb.dat")));
+    Window window;
+    window.Click("openButton");
+    QCOMPARE(window.prompts->messages.size(), 1);
+    QVERIFY2(window.prompts->messages.first().endsWith(
+                 QStringLiteral("/qryiDb.dat is a symbolic link: Quarry keeps its index in plain "
+                                "files")),
+             qPrintable(window.prompts->messages.first()));
+    QVERIFY(!window.dialog->GetDatabase()->IsOpen());
+    QCOMPARE(ReadFile(scratch.FilePath(QStringLiteral("elsewhere.dat"))), QByteArray());
+    QVERIFY(!QFile::exists(QStringLiteral("qrywDb.dat")));
+  }
+
   void CloseDropsUnsavedWorkAndEmptiesEverything() {
     ScratchDirectory scratch;
     MakeIndex();
@@ -466,6 +482,24 @@ class MainDialogTest : public QObject {
     window.Click("openButton");
     window.Click("openButton");
     QCOMPARE(window.Words(), std::vector<std::string>{"mango"});
+  }
+
+  void SaveThatFailsSaysWhatTheDiskHolds() {
+    ScratchDirectory scratch;
+    MakeIndex();
+    const QByteArray before = ReadFile(QStringLiteral("qrywDb.dat"));
+    Window window;
+    window.Click("openButton");
+    SelectRows(window.WordBox(), {0});
+    window.Click("removeWordsButton");
+    FaultInjection::ResetCount();
+    FaultInjection::FailAt(1, ENOSPC);
+    window.Click("saveButton");
+    FaultInjection::Clear();
+    QCOMPARE(window.prompts->fileErrors,
+             QStringList{QStringLiteral("Saving the index failed: No space left on device; the "
+                                        "previous index is kept.")});
+    QCOMPARE(ReadFile(QStringLiteral("qrywDb.dat")), before);
   }
 
   void NewAnsweredNoChangesNothing() {

@@ -295,40 +295,110 @@ TEST_F(QuarryCliTest, ADatabaseHeldByAnotherProcessIsRefused) {
   ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
   const std::vector<std::string> before = Database(".");
 
-  int toChild[2];
-  int toParent[2];
-  ASSERT_EQ(::pipe(toChild), 0);
-  ASSERT_EQ(::pipe(toParent), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    quarry::IndexDatabase database(dir_);
-    database.Open();
-    const char ready = database.IsOpen() ? 'y' : 'n';
-    if (::write(toParent[1], &ready, 1) != 1) ::_exit(1);
-    char done = 0;
-    if (::read(toChild[0], &done, 1) < 0) ::_exit(1);  // hold the files until told
-    ::_exit(0);
-  }
-  char ready = 0;
-  ASSERT_EQ(::read(toParent[0], &ready, 1), 1);
-  ASSERT_EQ(ready, 'y');
+  // A holder of the index for writing (the window, index) keeps every command out; a reader
+  // keeps out only index: the reading commands share.
+  for (const bool holderReads : {false, true}) {
+    SCOPED_TRACE(holderReads ? "held by a reader" : "held by a writer");
+    int toChild[2];
+    int toParent[2];
+    ASSERT_EQ(::pipe(toChild), 0);
+    ASSERT_EQ(::pipe(toParent), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+      quarry::IndexDatabase database(dir_);
+      if (holderReads) {
+        database.OpenForReading();
+      } else {
+        database.Open();
+      }
+      const char ready = database.IsOpen() ? 'y' : 'n';
+      if (::write(toParent[1], &ready, 1) != 1) ::_exit(1);
+      char done = 0;
+      if (::read(toChild[0], &done, 1) < 0) ::_exit(1);  // hold the files until told
+      ::_exit(0);
+    }
+    char ready = 0;
+    ASSERT_EQ(::read(toParent[0], &ready, 1), 1);
+    ASSERT_EQ(ready, 'y');
 
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"index", "site"}, std::vector<std::string>{"info"},
+          std::vector<std::string>{"words"}, std::vector<std::string>{"search", "guide"}}) {
+      const Result result = Run(args);
+      if (holderReads && args[0] != "index") {
+        EXPECT_EQ(result.status, 0) << args[0] << ": " << result.err;
+        continue;
+      }
+      EXPECT_EQ(result.status, 1) << args[0];
+      EXPECT_NE(result.err.find("Error opening database.  Make sure it is not being used and "
+                                "that it has write access."),
+                std::string::npos)
+          << result.err;
+      EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+    const char done = 'x';
+    ASSERT_EQ(::write(toChild[1], &done, 1), 1);
+    int status = 0;
+    ::waitpid(holder, &status, 0);
+    for (int fd : {toChild[0], toChild[1], toParent[0], toParent[1]}) ::close(fd);
+    EXPECT_EQ(Database("."), before);
+  }
+  EXPECT_EQ(Run({"info"}).status, 0);
+}
+
+TEST_F(QuarryCliTest, LinksAndFifosAtTheDatabaseNamesAreRefused) {
+  CopySite();
+  fs::create_directory(Path("db"));
+  ASSERT_EQ(Run({"index", "-q", "--db", "db", "site"}).status, 0);
+  for (const char* name : {"qrywDb.dat", "qryfDb.dat", "qryiDb.dat"}) {
+    for (const bool fifo : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (fifo ? " (FIFO)" : " (link)"));
+      // The link points at a copy of the file it replaces, as a site wanting its index
+      // elsewhere might: it is refused all the same, and the copy is never written.
+      const std::string file = Path("db/") + name;
+      fs::rename(file, Path("outside"));
+      if (fifo) {
+        ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+      } else {
+        fs::create_symlink(Path("outside"), file);
+      }
+      const std::string outside = ReadFile(Path("outside"));
+      for (const std::vector<std::string>& args :
+           {std::vector<std::string>{"index", "--db", "db", "site"},
+            std::vector<std::string>{"info", "--db", "db"}}) {
+        const Result result = Run(args);
+        EXPECT_EQ(result.status, 1) << args[0];
+        EXPECT_NE(result.err.find(std::string(name) +
+                                  (fifo ? " is not a regular file" : " is a symbolic link") +
+                                  ": Quarry keeps its index in plain files"),
+                  std::string::npos)
+            << args[0] << ": " << result.err;
+      }
+      EXPECT_EQ(ReadFile(Path("outside")), outside);
+      fs::remove(file);
+      fs::rename(Path("outside"), file);
+    }
+  }
+}
+
+TEST_F(QuarryCliTest, AnInterruptedSaveIsLeftToTheWriters) {
+  CopySite();
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+  WriteFile(Path("qryDb.commit"), "");
+  const std::vector<std::string> before = Database(".");
   for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"index", "site"}, std::vector<std::string>{"info"},
-        std::vector<std::string>{"words"}}) {
+       {std::vector<std::string>{"info"}, std::vector<std::string>{"pages"},
+        std::vector<std::string>{"words"}, std::vector<std::string>{"search", "guide"}}) {
     const Result result = Run(args);
     EXPECT_EQ(result.status, 1) << args[0];
-    EXPECT_NE(result.err.find("Error opening database.  Make sure it is not being used and that "
-                              "it has write access."),
-              std::string::npos)
-        << result.err;
-    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(result.err,
+              "quarry-cli: a save was interrupted: open the index in the window or run "
+              "quarry-cli index to complete it\n");
   }
-  const char done = 'x';
-  ASSERT_EQ(::write(toChild[1], &done, 1), 1);
-  int status = 0;
-  ::waitpid(holder, &status, 0);
   EXPECT_EQ(Database("."), before);
+  EXPECT_TRUE(fs::exists(Path("qryDb.commit")));
+  EXPECT_EQ(Run({"index", "-q", "site"}).status, 0);
+  EXPECT_FALSE(fs::exists(Path("qryDb.commit")));
   EXPECT_EQ(Run({"info"}).status, 0);
 }
 

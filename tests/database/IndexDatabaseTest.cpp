@@ -1,19 +1,24 @@
 #include "database/IndexDatabase.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "database/FileHeader.h"
 #include "io/DatabaseFile.h"
+#include "io/FaultInjection.h"
+#include "io/FileError.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
@@ -87,7 +92,7 @@ TEST_F(IndexDatabaseTest, OpenInEmptyDirectoryCreatesNewDatabase) {
   EXPECT_EQ(db.OpenError(), "");
   EXPECT_EQ(dir_.Read(kWordFileName), kFresh);
   EXPECT_EQ(dir_.Read(kPageFileName), kFresh);
-  EXPECT_EQ(dir_.Size(kTitleFileName), 0u);
+  EXPECT_EQ(dir_.Read(kTitleFileName), kFresh);
   EXPECT_EQ(db.GetWordCountText(), "0");
   EXPECT_EQ(db.GetSizeText(), "64");
   EXPECT_EQ(db.GetIndexPath(), dir_.PathOf(kWordFileName));
@@ -167,14 +172,13 @@ TEST_F(IndexDatabaseTest, EmptyTitleFileGetsItsHeader) {
 }
 
 TEST_F(IndexDatabaseTest, WordDataWithEmptyPageFileStartsANewDatabase) {
-  {
-    IndexDatabase db(dir_.Path());
-    db.Open();
-    SaveFilled(db);
-  }
+  // The same object opens the new database: nothing of the old one's headers may remain.
+  IndexDatabase db(dir_.Path());
+  db.Open();
+  SaveFilled(db);
+  db.Close();
   const std::string oldWords = dir_.Read(kWordFileName);
   dir_.Write(kPageFileName, "");
-  IndexDatabase db(dir_.Path());
   EXPECT_EQ(db.Open(), 1);
   EXPECT_TRUE(db.IsOpen());
   EXPECT_EQ(db.GetWordCountText(), "0");
@@ -182,9 +186,12 @@ TEST_F(IndexDatabaseTest, WordDataWithEmptyPageFileStartsANewDatabase) {
   EXPECT_EQ(words.substr(0, 32), kFresh);
   EXPECT_EQ(words.substr(32), oldWords.substr(32));  // only the header is written over
   EXPECT_EQ(dir_.Read(kPageFileName), kFresh);
+  EXPECT_EQ(dir_.Read(kTitleFileName).substr(0, 32), kFresh);
   WordList loadedWords;
   db.Load(loadedWords, pages_, titles_);
   EXPECT_EQ(loadedWords.Size(), 0u);
+  EXPECT_EQ(pages_.Size(), 0u);
+  EXPECT_EQ(titles_.Size(), 0u);
 }
 
 TEST_F(IndexDatabaseTest, SecondDatabaseInThisProcessCannotOpen) {
@@ -297,20 +304,122 @@ TEST_F(IndexDatabaseTest, DateTextIsEnglishWhateverTheLocale) {
   std::tm local{};
   localtime_r(&now, &local);
   EXPECT_NE(date.find(std::to_string(local.tm_year + 1900)), std::string::npos);
+  // A time that cannot be read gives an empty text, not an error.
+  FaultInjection::Clear();
+  FaultInjection::FailAt(1, EIO);
+  EXPECT_EQ(db.GetDateText(), "");
+  FaultInjection::Clear();
 }
 
-TEST_F(IndexDatabaseTest, EmptyCurrentDirectoryUsesBareNames) {
+TEST_F(IndexDatabaseTest, TheFolderIsFixedAtOpen) {
+  // Opened in the current directory, then saved and reset after the process moved elsewhere.
   const std::string previous = std::filesystem::current_path().string();
+  TestDirectory elsewhere;
   std::filesystem::current_path(dir_.Path());
   {
     IndexDatabase db;
     EXPECT_EQ(db.Open(), 1);
     EXPECT_EQ(db.GetIndexPath(),
               std::filesystem::canonical(dir_.Path()).string() + "/" + kWordFileName);
+    std::filesystem::current_path(elsewhere.Path());
+    db.Reset();
     SaveFilled(db);
   }
   std::filesystem::current_path(previous);
+  EXPECT_TRUE(std::filesystem::is_empty(elsewhere.Path()));
   EXPECT_EQ(LoadIndex(dir_.Path()).pages.size(), 2u);
+}
+
+TEST_F(IndexDatabaseTest, SaveWritesFreshHeadersOverForeignOnes) {
+  IndexDatabase db(dir_.Path());
+  db.Open();
+  SaveFilled(db);
+  db.Close();
+  for (const char* name : {kWordFileName, kPageFileName, kTitleFileName}) {
+    std::string bytes = dir_.Read(name);
+    bytes.replace(0, 4, "XYZ9");
+    bytes[31] = '\x7f';
+    dir_.Write(name, bytes);
+  }
+  ASSERT_EQ(db.Open(), 0);
+  db.Save(words_, pages_, titles_);
+  for (const char* name : {kWordFileName, kPageFileName, kTitleFileName}) {
+    const std::string bytes = dir_.Read(name);
+    EXPECT_EQ(bytes.substr(0, 4), "QR01") << name;
+    EXPECT_EQ(bytes.substr(12, 20), std::string(20, '\0')) << name;
+  }
+}
+
+TEST_F(IndexDatabaseTest, LinkOrFifoAtADatabaseNameIsRefused) {
+  TestDirectory outside;
+  for (const char* name : {kWordFileName, kPageFileName, kTitleFileName}) {
+    for (const bool fifo : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (fifo ? " (FIFO)" : " (link)"));
+      outside.Write("victim", "");  // empty: a new database would write its header into it
+      TestDirectory dir;
+      if (fifo) {
+        ASSERT_EQ(mkfifo(dir.PathOf(name).c_str(), 0600), 0);
+      } else {
+        std::filesystem::create_symlink(outside.PathOf("victim"), dir.PathOf(name));
+      }
+      const std::string refusal = dir.PathOf(name) +
+                                  (fifo ? " is not a regular file" : " is a symbolic link") +
+                                  ": Quarry keeps its index in plain files";
+      IndexDatabase db(dir.Path());
+      EXPECT_EQ(db.Open(), 1);
+      EXPECT_FALSE(db.IsOpen());
+      EXPECT_EQ(db.OpenError(), refusal);
+      EXPECT_EQ(db.OpenForReading(), IndexDatabase::ReadOpen::kCannotOpen);
+      EXPECT_EQ(db.OpenError(), refusal);
+      EXPECT_EQ(outside.Size("victim"), 0u);
+      // Nothing was made beside the refused name.
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    }
+  }
+}
+
+TEST_F(IndexDatabaseTest, OpenForReadingSharesAndNeverWrites) {
+  {
+    IndexDatabase db(dir_.Path());
+    db.Open();
+    SaveFilled(db);
+  }
+  const Index saved = LoadIndex(dir_.Path());
+  IndexDatabase reader(dir_.Path());
+  IndexDatabase second(dir_.Path());
+  ASSERT_EQ(reader.OpenForReading(), IndexDatabase::ReadOpen::kOpen) << reader.OpenError();
+  ASSERT_EQ(second.OpenForReading(), IndexDatabase::ReadOpen::kOpen) << second.OpenError();
+  EXPECT_EQ(second.GetWordCountText(), "3");
+  WordList words;
+  TextList pages;
+  TextList titles;
+  second.Load(words, pages, titles);
+  EXPECT_EQ(Snapshot(words, pages, titles), saved);
+  EXPECT_THROW(second.Save(words, pages, titles), FileError);
+  EXPECT_THROW(second.Reset(), FileError);
+  // A reader keeps a writer out, and a writer keeps readers out.
+  IndexDatabase writer(dir_.Path());
+  EXPECT_EQ(writer.Open(), 1);
+  EXPECT_FALSE(writer.IsOpen());
+  reader.Close();
+  second.Close();
+  ASSERT_EQ(writer.Open(), 0);
+  EXPECT_EQ(reader.OpenForReading(), IndexDatabase::ReadOpen::kCannotOpen);
+  EXPECT_NE(reader.OpenError().find("in use by another process"), std::string::npos);
+  writer.Close();
+
+  // A record a crash left is not completed by a reader, and a missing title file reads as none.
+  dir_.Write("qryDb.commit", "");
+  EXPECT_EQ(reader.OpenForReading(), IndexDatabase::ReadOpen::kSaveInterrupted);
+  EXPECT_FALSE(reader.IsOpen());
+  EXPECT_TRUE(dir_.Exists("qryDb.commit"));
+  std::filesystem::remove(dir_.PathOf("qryDb.commit"));
+  std::filesystem::remove(dir_.PathOf(kTitleFileName));
+  ASSERT_EQ(reader.OpenForReading(), IndexDatabase::ReadOpen::kOpen);
+  reader.Load(words, pages, titles);
+  EXPECT_EQ(pages.Size(), 2u);
+  EXPECT_EQ(titles.Size(), 0u);
+  EXPECT_FALSE(dir_.Exists(kTitleFileName));
 }
 
 }  // namespace

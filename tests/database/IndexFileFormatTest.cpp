@@ -97,7 +97,7 @@ TEST_F(IndexFileFormatTest, WorkedExampleBytes) {
   ASSERT_TRUE(file.Open(dir_.Path(), "w.dat"));
   WordEntry abc("abc", 5);
   abc.AddPage(7);
-  IndexFileWriter writer(file, FileHeader::Fresh());
+  IndexFileWriter writer(file);
   writer.AddWord(abc);
   const FileHeader header = writer.Finish();
   EXPECT_EQ(header.recordCount, 1);
@@ -110,7 +110,7 @@ TEST_F(IndexFileFormatTest, WorkedExampleBytes) {
 TEST_F(IndexFileFormatTest, PageFileExampleAndNoRecords) {
   DatabaseFile pages;
   ASSERT_TRUE(pages.Open(dir_.Path(), "p.dat"));
-  IndexFileWriter writer(pages, FileHeader::Fresh());
+  IndexFileWriter writer(pages);
   writer.AddText("a.htm");
   writer.AddText("b.htm");
   EXPECT_EQ(writer.Finish().totalSize, 44);
@@ -118,23 +118,9 @@ TEST_F(IndexFileFormatTest, PageFileExampleAndNoRecords) {
 
   DatabaseFile empty;
   ASSERT_TRUE(empty.Open(dir_.Path(), "e.dat"));
-  IndexFileWriter none(empty, FileHeader::Fresh());
+  IndexFileWriter none(empty);
   EXPECT_EQ(none.Finish().totalSize, 32);
   EXPECT_EQ(dir_.Read("e.dat"), Header(0, 32));
-}
-
-TEST_F(IndexFileFormatTest, MagicAndReservedBytesAreWrittenAsHeld) {
-  FileHeader held;
-  held.magic = {'X', 'Y', 'Z', '9'};
-  held.reserved[19] = 0x7f;
-  DatabaseFile file;
-  ASSERT_TRUE(file.Open(dir_.Path(), "p.dat"));
-  IndexFileWriter writer(file, held);
-  writer.AddText("a");
-  writer.Finish();
-  const std::string bytes = dir_.Read("p.dat");
-  EXPECT_EQ(bytes.substr(0, 4), "XYZ9");
-  EXPECT_EQ(bytes[31], '\x7f');
 }
 
 TEST_F(IndexFileFormatTest, WordOnMorePagesThanAnOldRecordBufferHeld) {
@@ -143,7 +129,7 @@ TEST_F(IndexFileFormatTest, WordOnMorePagesThanAnOldRecordBufferHeld) {
   for (std::int32_t page = 0; page < 9000; ++page) entry.AddPage(page);
   DatabaseFile file;
   ASSERT_TRUE(file.Open(dir_.Path(), "w.dat"));
-  IndexFileWriter writer(file, FileHeader::Fresh());
+  IndexFileWriter writer(file);
   writer.AddWord(entry);
   writer.AddWord(WordEntry("after", 3));
   const FileHeader header = writer.Finish();
@@ -159,7 +145,7 @@ TEST_F(IndexFileFormatTest, WordOnMorePagesThanAnOldRecordBufferHeld) {
 TEST_F(IndexFileFormatTest, TextsAreCutAtAnEmbeddedNul) {
   DatabaseFile file;
   ASSERT_TRUE(file.Open(dir_.Path(), "p.dat"));
-  IndexFileWriter writer(file, FileHeader::Fresh());
+  IndexFileWriter writer(file);
   writer.AddText(std::string("a\0b", 3));
   writer.AddText("c");
   writer.Finish();

@@ -3,19 +3,24 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "database/FileHeader.h"
 #include "database/IndexDatabase.h"
+#include "database/SaveError.h"
 #include "io/DatabaseFile.h"
 #include "io/FaultInjection.h"
 #include "io/FileError.h"
@@ -141,11 +146,15 @@ TEST_F(SaveFailureTest, EveryFailingStepKeepsOldOrNewIndex) {
     try {
       db.Save(new_.words, new_.pages, new_.titles);
       ADD_FAILURE() << "Save did not fail";
-    } catch (const FileError& error) {
+    } catch (const SaveError& error) {
       EXPECT_EQ(error.ErrorNumber(), step % 2 == 0 ? ENOSPC : EIO);
-      EXPECT_NE(std::string(error.what())
-                    .find(step % 2 == 0 ? "No space left on device" : "Input/output error"),
-                std::string::npos);
+      // Said in the user's terms: what failed, why, and what the disk holds now.
+      EXPECT_EQ(std::string(error.what()),
+                std::string("Saving the index failed: ") +
+                    (step % 2 == 0 ? "No space left on device" : "Input/output error") +
+                    (step - 1 < firstRename
+                         ? "; the previous index is kept."
+                         : "; the new index will be completed the next time the index is opened."));
     }
     FaultInjection::Clear();
     EXPECT_TRUE(db.IsOpen());
@@ -188,7 +197,13 @@ TEST_F(SaveFailureTest, FailedResetKeepsTheIndex) {
   ASSERT_EQ(db.Open(), 0);
   FaultInjection::ResetCount();
   FaultInjection::FailAt(2, ENOSPC);
-  EXPECT_THROW(db.Reset(), FileError);
+  try {
+    db.Reset();
+    ADD_FAILURE() << "Reset did not fail";
+  } catch (const SaveError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Emptying the index failed: No space left on device; the previous index is kept.");
+  }
   FaultInjection::Clear();
   EXPECT_EQ(db.GetWordCountText(), "200");
   db.Close();
@@ -243,10 +258,10 @@ TEST_F(KilledSaveTest, KilledAtEveryFileOperation) {
   while (operations[firstRename] != FileOperation::kRename) ++firstRename;
   for (std::size_t step = 1; step <= operations.size(); ++step) {
     SCOPED_TRACE("killed before step " + std::to_string(step));
-    // The roll-forward record is created just before its set-length, its write, its flush and
-    // the directory's flush that precede the first rename; from its creation on, Open
-    // completes the new index.
-    EXPECT_EQ(KilledSave(step, {}), step - 1 < firstRename - 4 ? oldText_ : newText_);
+    // The roll-forward record's creation is followed by its write, its flush and the
+    // directory's flush before the first rename; from its creation on, Open completes the new
+    // index.
+    EXPECT_EQ(KilledSave(step, {}), step - 1 < firstRename - 3 ? oldText_ : newText_);
   }
 }
 
@@ -266,6 +281,128 @@ TEST_F(KilledSaveTest, KilledAfterVaryingDelays) {
     SCOPED_TRACE("killed after " + std::to_string(delay.count()) + " us");
     const std::string loaded = KilledSave(0, delay);
     EXPECT_TRUE(loaded == oldText_ || loaded == newText_);
+  }
+}
+
+// Names another program plants in the database's folder: a link to a file outside it, or a
+// FIFO. No save or recovery may write through them, follow them or put them in place.
+class PlantedNameTest : public SaveFailureTest {
+ protected:
+  void Plant(const std::string& name, bool fifo) {
+    std::filesystem::remove(dir_.PathOf(name));
+    if (fifo) {
+      ASSERT_EQ(mkfifo(dir_.PathOf(name).c_str(), 0600), 0);
+    } else {
+      std::filesystem::create_symlink(outside_.PathOf("victim"), dir_.PathOf(name));
+    }
+  }
+  // The file outside keeps its bytes, and every database file is still a plain file.
+  void ExpectNothingWrittenThrough() {
+    EXPECT_EQ(outside_.Read("victim"), "the user's own file");
+    for (const char* name : {kWordFileName, kPageFileName, kTitleFileName}) {
+      EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(dir_ / name)))
+          << name;
+    }
+  }
+
+  TestDirectory dir_;
+  TestDirectory outside_;
+  static inline std::uint64_t plantAt_ = 0;
+  static inline std::uint64_t creations_ = 0;
+  static inline std::string plantName_;
+  static inline std::string plantTarget_;
+};
+
+TEST_F(PlantedNameTest, SaveRemovesWhatWasPlantedBeforeIt) {
+  for (const auto& [name, fifo] :
+       std::vector<std::pair<std::string, bool>>{{"qrywDb.dat.tmp", false},
+                                                 {"qryfDb.dat.tmp", false},
+                                                 {"qryiDb.dat.tmp", false},
+                                                 {"qryDb.commit", false},
+                                                 {"qrywDb.dat.tmp", true},
+                                                 {"qryDb.commit", true}}) {
+    SCOPED_TRACE(name + (fifo ? " (FIFO)" : " (link)"));
+    outside_.Write("victim", "the user's own file");
+    SaveOld(dir_, old_);
+    IndexDatabase db(dir_.Path());
+    ASSERT_EQ(db.Open(), 0);
+    Plant(name, fifo);
+    db.Save(new_.words, new_.pages, new_.titles);
+    db.Close();
+    ExpectNothingWrittenThrough();
+    EXPECT_TRUE(LoadDescription(dir_) == newText_);
+  }
+}
+
+TEST_F(PlantedNameTest, NameTakenAgainBeforeItsCreationFailsTheSave) {
+  // The names in the order Save creates them.
+  const char* const created[] = {"qryfDb.dat.tmp", "qryiDb.dat.tmp", "qrywDb.dat.tmp",
+                                 "qryDb.commit"};
+  for (std::uint64_t n = 1; n <= 4; ++n) {
+    SCOPED_TRACE(created[n - 1]);
+    outside_.Write("victim", "the user's own file");
+    SaveOld(dir_, old_);
+    IndexDatabase db(dir_.Path());
+    ASSERT_EQ(db.Open(), 0);
+    // Just before the n-th creation, as if another program had been quicker.
+    plantAt_ = n;
+    creations_ = 0;
+    plantName_ = dir_.PathOf(created[n - 1]);
+    plantTarget_ = outside_.PathOf("victim");
+    FaultInjection::SetHook([](FileOperation operation, std::uint64_t) {
+      if (operation != FileOperation::kCreate || ++creations_ != plantAt_) return;
+      std::filesystem::create_symlink(plantTarget_, plantName_);
+    });
+    try {
+      db.Save(new_.words, new_.pages, new_.titles);
+      ADD_FAILURE() << "Save did not fail";
+    } catch (const SaveError& error) {
+      EXPECT_EQ(error.WhatIsOnDisk(), SaveError::OnDisk::kPreviousIndex);
+      EXPECT_EQ(std::string(error.what()), std::string("Saving the index failed: another program "
+                                                       "made ") +
+                                               created[n - 1] +
+                                               " in the index's folder while it was saved; the "
+                                               "previous index is kept.");
+    }
+    FaultInjection::Clear();
+    db.Close();
+    ExpectNothingWrittenThrough();
+    EXPECT_TRUE(LoadDescription(dir_) == oldText_);
+  }
+}
+
+TEST_F(PlantedNameTest, RecoveryRenamesOnlyPlainFiles) {
+  // A crash left a complete replacement and its record; then a name was planted.
+  for (const auto& [name, fifo, opens] :
+       std::vector<std::tuple<std::string, bool, bool>>{{"qrywDb.dat.tmp", false, false},
+                                                        {"qryiDb.dat.tmp", true, false},
+                                                        {"qryDb.commit", false, true}}) {
+    SCOPED_TRACE(name);
+    outside_.Write("victim", "the user's own file");
+    SaveOld(dir_, old_);
+    const std::string oldWords = dir_.Read(kWordFileName);
+    for (const char* temporary : {"qrywDb.dat.tmp", "qryfDb.dat.tmp", "qryiDb.dat.tmp"}) {
+      dir_.Write(temporary, dir_.Read(std::string(temporary).substr(0, 10)));
+    }
+    dir_.Write("qryDb.commit", "");
+    Plant(name, fifo);
+    IndexDatabase db(dir_.Path());
+    if (opens) {
+      // A record that is not a plain file was not written by a save: it goes, with the
+      // temporary files, and the previous index stays.
+      EXPECT_EQ(db.Open(), 0) << db.OpenError();
+      EXPECT_FALSE(dir_.Exists("qryDb.commit"));
+    } else {
+      EXPECT_EQ(db.Open(), 1);
+      EXPECT_FALSE(db.IsOpen());
+      EXPECT_EQ(db.OpenError(), dir_.PathOf(name) +
+                                    (fifo ? " is not a regular file" : " is a symbolic link") +
+                                    ": Quarry keeps its index in plain files");
+    }
+    ExpectNothingWrittenThrough();
+    EXPECT_EQ(dir_.Read(kWordFileName), oldWords);
+    db.Close();
+    for (const char* leftover : kLeftovers) std::filesystem::remove(dir_ / leftover);
   }
 }
 

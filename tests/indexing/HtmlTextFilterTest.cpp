@@ -210,14 +210,14 @@ TEST(HtmlTextFilterTest, PageEndingInsideAConstructEndsTheText) {
 TEST(HtmlTextFilterTest, OverlongTagsAndEntityNamesAreReadToTheirEnd) {
   const std::string longAttributes(3000, 'x');
   ExpectTexts({
-      {"<IMG " + longAttributes + ">  a", "a"},                  // the start still matches
-      {"<H" + longAttributes + "> a", "a"},                      // no line feed: too long
-      {"<b" + longAttributes + "> a", " a"},                     // matches nothing
-      {"<SCRIPT " + longAttributes + ">code</SCRIPT>a", "a"},    // still a script
-      {"&copy" + longAttributes + "; a", "  a"},                 // matches nothing
-      {"&" + std::string(1021, 'y') + " a", " a"},               // 1021 + "& " fits
-      {"&" + std::string(1022, 'y') + " a", " a"},               // one over
-      {"&" + std::string(5000, 'y') + ";" + "<HR>z", " \n\nz"},  // the page goes on after
+      {"<IMG " + longAttributes + ">  a", "a"},                        // the start still matches
+      {"<H" + longAttributes + "> a", "a"},                            // no line feed: too long
+      {"<b" + longAttributes + "> a", " a"},                           // matches nothing
+      {"<SCRIPT " + longAttributes + ">code</SCRIPT>a", "a"},          // still a script
+      {"&copy" + longAttributes + "; a", "  a"},                       // matches nothing
+      {std::string("&").append(1021, 'y') + " a", " a"},               // 1021 + "& " fits
+      {std::string("&").append(1022, 'y') + " a", " a"},               // one over
+      {std::string("&").append(5000, 'y') + ";" + "<HR>z", " \n\nz"},  // the page goes on after
   });
 }
 

@@ -1,6 +1,7 @@
 #include "io/DatabaseFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -88,10 +89,60 @@ TEST(DatabaseFileTest, RenamedFileStaysLockedUnderItsNewName) {
 TEST(DatabaseFileTest, RefusesWhatIsNotARegularFile) {
   TestDirectory dir;
   DatabaseFile file;
+  dir.Write("target", "kept");
+  ASSERT_EQ(symlink("target", dir.PathOf("link").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.PathOf("fifo").c_str(), 0600), 0);
+  for (const auto access : {DatabaseFile::Access::kReadWrite, DatabaseFile::Access::kRead}) {
+    EXPECT_FALSE(file.Open(dir.Path(), "link", access));
+    EXPECT_EQ(file.OpenError(),
+              dir.PathOf("link") + " is a symbolic link: Quarry keeps its index in plain files");
+    EXPECT_FALSE(file.Open(dir.Path(), "fifo", access));  // and does not wait for a writer
+    EXPECT_EQ(file.OpenError(),
+              dir.PathOf("fifo") + " is not a regular file: Quarry keeps its index in plain files");
+  }
+  EXPECT_FALSE(file.Open(dir.Path(), "missing", DatabaseFile::Access::kRead));  // never created
+  EXPECT_FALSE(dir.Exists("missing"));
+  EXPECT_EQ(dir.Read("target"), "kept");
   EXPECT_FALSE(file.Open(dir.Path(), "."));
   EXPECT_FALSE(file.Open(dir.Path() + "/missing", "a.dat"));
   EXPECT_EQ(file.OpenErrorNumber(), ENOENT);
   EXPECT_NE(file.OpenError().find("No such file or directory"), std::string::npos);
+}
+
+TEST(DatabaseFileTest, CreateNeverOpensWhatIsThere) {
+  TestDirectory dir;
+  dir.Write("target", "kept");
+  ASSERT_EQ(symlink("target", dir.PathOf("link").c_str()), 0);
+  ASSERT_EQ(symlink("nowhere", dir.PathOf("dangling").c_str()), 0);
+  ASSERT_EQ(mkfifo(dir.PathOf("fifo").c_str(), 0600), 0);
+  for (const char* name : {"target", "link", "dangling", "fifo"}) {
+    DatabaseFile file;
+    try {
+      file.Create(dir.Path(), name);
+      ADD_FAILURE() << name << " was opened";
+    } catch (const FileError& error) {
+      EXPECT_EQ(error.ErrorNumber(), EEXIST) << name;
+    }
+    EXPECT_FALSE(file.IsOpen());
+  }
+  EXPECT_EQ(dir.Read("target"), "kept");
+  EXPECT_FALSE(dir.Exists("nowhere"));
+  DatabaseFile created;
+  created.Create(dir.Path(), "new");
+  DatabaseFile other;
+  EXPECT_FALSE(other.Open(dir.Path(), "new", DatabaseFile::Access::kRead));  // held exclusively
+}
+
+TEST(DatabaseFileTest, ReadersShareTheirLock) {
+  TestDirectory dir;
+  dir.Write("a.dat", "abc");
+  DatabaseFile first;
+  DatabaseFile second;
+  ASSERT_TRUE(first.Open(dir.Path(), "a.dat", DatabaseFile::Access::kRead));
+  ASSERT_TRUE(second.Open(dir.Path(), "a.dat", DatabaseFile::Access::kRead));
+  DatabaseFile writer;
+  EXPECT_FALSE(writer.Open(dir.Path(), "a.dat"));
+  EXPECT_EQ(writer.OpenErrorNumber(), EWOULDBLOCK);
 }
 
 TEST(DatabaseFileTest, InjectedFailuresCarryTheSystemText) {
