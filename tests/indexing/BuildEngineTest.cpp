@@ -59,7 +59,7 @@ RunResult Build(const std::vector<std::string>& paths, unsigned jobs) {
   }
   for (const WordEntry* e = words.GetFirst(); e != nullptr; e = words.GetNext()) {
     r.lists += e->GetText() + ":";
-    for (const std::int32_t p : e->GetPages()) r.lists += " " + std::to_string(p);
+    for (const std::int32_t p : e->GetPages()) r.lists.append(" ").append(std::to_string(p));
     r.lists += "\n";
   }
   for (std::size_t i = 0; i < pages.Size(); ++i) r.lists += pages.At(i) + "|" + titles.At(i) + "\n";
@@ -122,9 +122,9 @@ std::vector<std::string> RandomSite(const TempDir& dir, int count) {
       page += kPieces[random() % std::size(kPieces)];
       page += random() % 3 == 0 ? "" : " ";
       if (random() % 50 == 0) page += std::string(random() % 700, 'q');
-      if (random() % 20 == 0) page += "w" + std::to_string(random() % 5000) + " ";
+      if (random() % 20 == 0) page.append("w").append(std::to_string(random() % 5000)).append(" ");
     }
-    paths.push_back(dir.File("p" + std::to_string(i) + ".html", page));
+    paths.push_back(dir.File(std::string("p").append(std::to_string(i)).append(".html"), page));
     if (i == count / 3) paths.push_back(dir.PathOf("missing.html"));
   }
   return paths;
