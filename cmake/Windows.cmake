@@ -1,6 +1,7 @@
 # What a Windows build needs that Debian provides only for Linux: utf8proc built from its source
 # (the same version as Linux's libutf8proc-dev, so both builds classify characters alike),
-# CLI11's headers taken from the build machine, and GoogleTest built from Debian's sources.
+# CLI11's and xxHash's headers taken from the build machine, and GoogleTest built from Debian's
+# sources.
 # The window is not built for Windows.
 
 set(QUARRY_BUILD_APP OFF CACHE BOOL "Build the Qt desktop program" FORCE)
@@ -25,9 +26,13 @@ add_library(Quarry::utf8proc ALIAS utf8proc_static)
 set(QUARRY_HOST_INCLUDE "${CMAKE_BINARY_DIR}/host-include")
 file(MAKE_DIRECTORY "${QUARRY_HOST_INCLUDE}")
 file(CREATE_LINK /usr/include/CLI "${QUARRY_HOST_INCLUDE}/CLI" SYMBOLIC)
+file(CREATE_LINK /usr/include/xxhash.h "${QUARRY_HOST_INCLUDE}/xxhash.h" SYMBOLIC)
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_include_directories(CLI11::CLI11 SYSTEM INTERFACE "${QUARRY_HOST_INCLUDE}")
 set(CLI11_FOUND TRUE)
+# xxHash is used header-only, as on Linux: Debian's header, alone.
+add_library(Quarry::xxhash INTERFACE IMPORTED)
+target_include_directories(Quarry::xxhash SYSTEM INTERFACE "${QUARRY_HOST_INCLUDE}")
 
 if(QUARRY_BUILD_TESTS)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)

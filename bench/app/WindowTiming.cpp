@@ -1,10 +1,12 @@
 // Times a Build run in the window against `quarry-cli index` on the same pages (a generated
-// site of thousands of pages), and refilling the word list box with 200,000 words.
-// Usage: QT_QPA_PLATFORM=offscreen window_timing [PAGES]   (default 4000 pages)
+// site of thousands of pages, or the pages of a folder), and refilling the word list box with
+// 200,000 words.
+// Usage: QT_QPA_PLATFORM=offscreen window_timing [PAGES | DIR]   (default 4000 pages)
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -19,6 +21,7 @@
 #include "DisplayText.h"
 #include "MainDialog.h"
 #include "UserPrompts.h"
+#include "io/SiteWalker.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
 
@@ -81,20 +84,31 @@ double Seconds(const QElapsedTimer& timer) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  const int pages = argc > 1 ? std::max(1, std::atoi(argv[1])) : 4000;
+  const bool folder = argc > 1 && QFileInfo(QString::fromLocal8Bit(argv[1])).isDir();
+  const int pages = argc > 1 && !folder ? std::max(1, std::atoi(argv[1])) : 4000;
 
   QTemporaryDir work;
-  const QString site = work.path() + QStringLiteral("/site");
-  std::printf("generating %d pages...\n", pages);
-  std::vector<std::string> paths = MakeSite(site, pages);
-  std::sort(paths.begin(), paths.end());
+  std::vector<std::string> paths;
+  if (folder) {
+    quarry::SiteWalker walker([](const std::string&) {});
+    walker.Add(argv[1]);
+    paths = walker.SortedPages();
+  } else {
+    std::printf("generating %d pages...\n", pages);
+    paths = MakeSite(work.path() + QStringLiteral("/site"), pages);
+    std::sort(paths.begin(), paths.end());
+  }
 
-  // quarry-cli index, the same pages given one by one as in the window.
+  // quarry-cli index, the same pages: the folder, or the pages one by one as in the window.
   const QString cliDb = work.path() + QStringLiteral("/cli");
   QDir().mkpath(cliDb);
   QStringList arguments = {QStringLiteral("index"), QStringLiteral("--no-progress"),
                            QStringLiteral("-q"), QStringLiteral("--db"), cliDb};
-  for (const std::string& path : paths) arguments.append(QString::fromStdString(path));
+  if (folder) {
+    arguments.append(QString::fromLocal8Bit(argv[1]));
+  } else {
+    for (const std::string& path : paths) arguments.append(QString::fromStdString(path));
+  }
   double cliBest = 1e9;
   for (int run = 0; run < 3; ++run) {
     QElapsedTimer timer;
@@ -134,7 +148,7 @@ int main(int argc, char** argv) {
     b.open(QIODevice::ReadOnly);
     if (a.readAll() != b.readAll()) std::printf("DIFFERENT: %s\n", name);
   }
-  std::printf("pages: %d, distinct words: %zu\n", pages, words);
+  std::printf("pages: %zu, distinct words: %zu\n", paths.size(), words);
   std::printf("quarry-cli index (process, scan and save): %.3f s\n", cliBest);
   std::printf("window Build: %.3f s, Save: %.3f s, together %.3f s\n", buildBest, saveBest,
               buildBest + saveBest);

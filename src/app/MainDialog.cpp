@@ -23,6 +23,7 @@
 #include "HelpWindow.h"
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
+#include "indexing/BuildEngine.h"
 #include "io/FileError.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
@@ -371,7 +372,7 @@ void MainDialog::OnNew() {
 
 void MainDialog::OnBuild() {
   ByteListModel& pages = pageListBox->Entries();
-  int count = pages.Count();
+  const int count = pages.Count();
   if (count == 0) {
     prompts->ShowMessage(this, QStringLiteral("Please add pages to process."));
     return;
@@ -390,22 +391,25 @@ void MainDialog::OnBuild() {
   titleList->Clear();
   ShowStatistics();
 
-  for (int row = 0; row < count;) {
-    const std::string path = pages.At(row);
-    if (path.empty()) {
-      ++row;
-      continue;
-    }
-    ShowScanning(path);
-    bool keep = false;
-    database->ScanPage(*wordList, *pageList, *titleList, path, keep);
-    if (keep) {
-      ++row;
-    } else {
-      // Not an HTML page: the entry leaves the box and the one that moves up is scanned next.
-      pages.RemoveRows({row});
-      count = pages.Count();
-    }
+  // The box's entries as they stand: the run removes entries from the box as it goes.
+  const std::vector<std::string> paths = pages.Entries();
+  const auto showScanning = [this](std::size_t, const std::string& path) {
+    if (!path.empty()) ShowScanning(path);
+  };
+  if (database->IsOpen()) {
+    int row = 0;
+    BuildEngine engine(*wordList, *pageList, *titleList);
+    engine.Run(paths, showScanning, [&pages, &row](const BuildEngine::PageReport& page) {
+      if (page.outcome == PageScanner::Outcome::kNotHtml) {
+        // Not an HTML page: the entry leaves the box and the one that moves up is next.
+        pages.RemoveRows({row});
+      } else {
+        ++row;
+      }
+    });
+  } else {
+    // A closed database scans nothing, and every entry stays.
+    for (std::size_t i = 0; i < paths.size(); ++i) showScanning(i, paths[i]);
   }
   UpdateListExtent(pageListBox);
 

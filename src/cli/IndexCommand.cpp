@@ -9,7 +9,7 @@
 #include "cli/ProgressBar.h"
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
-#include "indexing/PageScanner.h"
+#include "indexing/BuildEngine.h"
 #include "io/DatabaseDirectory.h"
 #include "io/FolderReader.h"
 #include "io/SitePages.h"
@@ -93,6 +93,12 @@ IndexCommand::IndexCommand(CLI::App& parent)
   App().add_flag("-v,--verbose", verbose_,
                  "Print each page as it is scanned, with what became of it, on standard error");
   App().add_flag("--no-progress", noProgress_, "Never draw the progress bar");
+  App()
+      .add_option("-j,--jobs", jobs_,
+                  "Read pages on N threads (default: one per hardware thread); the index is "
+                  "the same for every N")
+      ->check(CLI::Range(1u, 1024u))
+      ->option_text("N");
 }
 
 int IndexCommand::Run() {
@@ -143,29 +149,29 @@ int IndexCommand::Run() {
   WordList wordList;
   TextList pageList;
   TextList titleList;
-  PageScanner scanner(wordList, pageList, titleList);
   std::size_t dropped = 0;
   std::size_t skipped = 0;
   {
     ProgressBar progress(pages.size(), !noProgress_ && !quiet_ && !verbose_);
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-      const std::string& path = pages[i];
-      switch (scanner.ScanFile(path)) {
+    BuildEngine engine(wordList, pageList, titleList);
+    engine.SetJobs(jobs_);
+    engine.Run(pages, {}, [&](const BuildEngine::PageReport& page) {
+      switch (page.outcome) {
         case PageScanner::Outcome::kIndexed:
-          if (verbose_) std::fprintf(stderr, "indexed %s\n", path.c_str());
+          if (verbose_) std::fprintf(stderr, "indexed %s\n", page.path.c_str());
           break;
         case PageScanner::Outcome::kNotHtml:
           ++dropped;
-          if (verbose_) std::fprintf(stderr, "dropped %s (not an HTML page)\n", path.c_str());
+          if (verbose_) std::fprintf(stderr, "dropped %s (not an HTML page)\n", page.path.c_str());
           break;
         case PageScanner::Outcome::kCannotOpen:
           ++skipped;
           progress.Clear();
-          PrintError("warning: skipped " + path + ": " + scanner.OpenError());
+          PrintError("warning: skipped " + page.path + ": " + page.openError);
           break;
       }
-      progress.Update(i + 1);
-    }
+      progress.Update(page.index + 1);
+    });
   }
 
   if (const char* refusal = SaveRefusal(pageList, wordList)) {

@@ -22,6 +22,7 @@ class IndexCommand : public Command {
   bool quiet_ = false;
   bool verbose_ = false;
   bool noProgress_ = false;
+  unsigned jobs_ = 0;  // 0: one reading thread per hardware thread
 };
 
 }  // namespace quarry

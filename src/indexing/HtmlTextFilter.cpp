@@ -10,6 +10,10 @@
 #include "io/PageFile.h"
 #include "model/TextOrder.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace quarry {
 
 namespace {
@@ -91,25 +95,78 @@ bool RowMatches(const TagRow& row, std::string_view tag) {
   return false;
 }
 
-// Every form is at least two bytes long, so a row can match only tags whose second byte is the
-// second byte of one of its forms (either case for the any-case rows). For each byte value, the
-// rows (bit i for row i) worth trying; trying only those, in order, gives what trying all does.
-constexpr std::array<std::uint64_t, 256> MakeRowsBySecondByte() {
-  std::array<std::uint64_t, 256> rows{};
+// Which rows are worth trying for a tag, found without comparing: trying only those, in order,
+// gives what trying all does.
+//
+// By its key: the tag's second byte, or for a tag that starts "</" 256 + its third byte. Every
+// form is at least two bytes long and a form that starts "</" at least three, so a row can
+// match only tags whose key is the key of one of its forms (either case for the any-case rows).
+constexpr std::size_t kKeyCount = 512;
+
+// REQUIRES: tag.size() >= 2.
+constexpr std::size_t KeyOf(std::string_view tag) {
+  return tag[1] == '/' && tag.size() > 2 ? 256 + static_cast<unsigned char>(tag[2])
+                                         : static_cast<unsigned char>(tag[1]);
+}
+
+constexpr std::array<std::uint64_t, kKeyCount> MakeRowsByKey() {
+  std::array<std::uint64_t, kKeyCount> rows{};
   for (std::size_t i = 0; i < kTagRowCount; ++i) {
     for (std::string_view form : kTagRows[i].forms) {
       if (form.empty()) continue;
       const std::uint64_t bit = std::uint64_t{1} << i;
-      rows[static_cast<unsigned char>(form[1])] |= bit;
+      const std::size_t at = form[1] == '/' ? 2 : 1;
+      const std::size_t base = form[1] == '/' ? 256 : 0;
+      rows[base + static_cast<unsigned char>(form[at])] |= bit;
       if (kTagRows[i].match == TagMatch::kAnyCase) {
-        rows[static_cast<unsigned char>(ToLowerAscii(form[1]))] |= bit;
-        rows[static_cast<unsigned char>(ToUpperAscii(form[1]))] |= bit;
+        rows[base + static_cast<unsigned char>(ToLowerAscii(form[at]))] |= bit;
+        rows[base + static_cast<unsigned char>(ToUpperAscii(form[at]))] |= bit;
       }
     }
   }
   return rows;
 }
-constexpr std::array<std::uint64_t, 256> kRowsBySecondByte = MakeRowsBySecondByte();
+constexpr std::array<std::uint64_t, kKeyCount> kRowsByKey = MakeRowsByKey();
+
+// By its length: a whole-tag row only matches tags as long as one of its forms, a prefix row
+// only tags at least as long as one. Index: the length, or the last index for every longer tag.
+constexpr std::size_t kLengthCount = 16;
+
+constexpr std::array<std::uint64_t, kLengthCount> MakeRowsByLength() {
+  std::array<std::uint64_t, kLengthCount> rows{};
+  for (std::size_t i = 0; i < kTagRowCount; ++i) {
+    for (std::string_view form : kTagRows[i].forms) {
+      if (form.empty()) continue;
+      for (std::size_t length = 0; length < kLengthCount; ++length) {
+        const bool fits =
+            kTagRows[i].match == TagMatch::kPrefix ? length >= form.size() : length == form.size();
+        if (fits) rows[length] |= std::uint64_t{1} << i;
+      }
+    }
+  }
+  return rows;
+}
+constexpr std::array<std::uint64_t, kLengthCount> kRowsByLength = MakeRowsByLength();
+
+constexpr bool WholeTagFormsAreShort() {
+  for (const TagRow& row : kTagRows) {
+    for (std::string_view form : row.forms) {
+      if (row.match != TagMatch::kPrefix && form.size() >= kLengthCount - 1) return false;
+    }
+  }
+  return true;
+}
+static_assert(WholeTagFormsAreShort());
+
+constexpr bool SlashFormsHaveThreeBytes() {
+  for (const TagRow& row : kTagRows) {
+    for (std::string_view form : row.forms) {
+      if (!form.empty() && form[1] == '/' && form.size() < 3) return false;
+    }
+  }
+  return true;
+}
+static_assert(SlashFormsHaveThreeBytes());
 
 constexpr bool EveryFormHasTwoBytes() {
   for (const TagRow& row : kTagRows) {
@@ -186,6 +243,38 @@ constexpr std::array<ByteClass, 256> kByteClasses = MakeByteClasses();
 
 ByteClass ClassOf(char c) { return kByteClasses[static_cast<unsigned char>(c)]; }
 
+// Copies the text bytes at the input's next byte to out, up to the first byte that is not a
+// text byte or the end of the input. REQUIRES: out has room for as many bytes as the input has
+// left (16 bytes are copied at a time, and out moves only past the text bytes among them).
+void CopyText(const char*& in, const char* end, char*& out) {
+#if defined(__SSE2__)
+  const __m128i lessThan = _mm_set1_epi8('<');
+  const __m128i ampersand = _mm_set1_epi8('&');
+  const __m128i blank = _mm_set1_epi8(' ');
+  const __m128i tab = _mm_set1_epi8('\t');  // tab to CR are 9 to 13
+  const __m128i four = _mm_set1_epi8(4);
+  while (end - in >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
+    const __m128i fromTab = _mm_sub_epi8(bytes, tab);
+    const __m128i controlSpace = _mm_cmpeq_epi8(_mm_min_epu8(fromTab, four), fromTab);
+    const __m128i other = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, lessThan), _mm_cmpeq_epi8(bytes, ampersand)),
+        _mm_or_si128(_mm_cmpeq_epi8(bytes, blank), controlSpace));
+    const auto mask = static_cast<unsigned>(_mm_movemask_epi8(other));
+    if (mask != 0) {
+      const int n = std::countr_zero(mask);
+      in += n;
+      out += n;
+      return;
+    }
+    in += 16;
+    out += 16;
+  }
+#endif
+  while (in < end && ClassOf(*in) == kText) *out++ = *in++;
+}
+
 void Append(std::string_view bytes, char*& out) {
   std::memcpy(out, bytes.data(), bytes.size());
   out += bytes.size();
@@ -239,7 +328,7 @@ void HtmlTextFilter::Filter(std::string_view page) {
     switch (ClassOf(c)) {
       case kText:
         *out++ = c;
-        while (in.next < in.end && ClassOf(*in.next) == kText) *out++ = *in.next++;
+        CopyText(in.next, in.end, out);
         blanks = 0;
         break;
       case kSpace:
@@ -286,8 +375,9 @@ bool HtmlTextFilter::SkipScript(std::string_view tag, Input& in) {
 int HtmlTextFilter::HandleTag(std::string_view tag, char*& out) {
   if (tag.size() < 2) return 0;  // every form has two bytes or more
   int weight = 0;
-  for (std::uint64_t rows = kRowsBySecondByte[static_cast<unsigned char>(tag[1])]; rows != 0;
-       rows &= rows - 1) {
+  for (std::uint64_t rows =
+           kRowsByKey[KeyOf(tag)] & kRowsByLength[std::min(tag.size(), kLengthCount - 1)];
+       rows != 0; rows &= rows - 1) {
     const TagRow& row = kTagRows[std::countr_zero(rows)];
     if (!RowMatches(row, tag)) continue;
     if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) Append(row.appends, out);

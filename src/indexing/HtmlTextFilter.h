@@ -45,6 +45,9 @@ class HtmlTextFilter {
   // REQUIRES: size >= 1.
   char* ReadLine(char* buffer, int size);
 
+  // The whole text, as ReadLine hands it out from the start: valid until the next load.
+  std::string_view Text() const { return {text_.get(), textSize_}; }
+
  private:
   friend class HtmlTextFilterPeer;  // lets the tests check the tag and entity tables directly
 

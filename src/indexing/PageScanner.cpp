@@ -1,14 +1,19 @@
 #include "indexing/PageScanner.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "indexing/HtmlTextFilter.h"
 #include "io/PageFile.h"
 #include "model/TextList.h"
 #include "model/TextOrder.h"
 #include "model/WordList.h"
-#include "model/WordSplitter.h"
 
 namespace quarry {
 
@@ -16,7 +21,6 @@ namespace {
 
 // A line buffer of 512 bytes holds 511 bytes of a piece and its NUL.
 constexpr std::size_t kPieceLimit = 511;
-constexpr int kLineBufferSize = 512;
 
 // Where a match lies: its start and the end of the piece that holds it.
 struct PieceMatch {
@@ -62,6 +66,30 @@ PieceMatch FindInPieces(std::string_view contents, std::string_view pattern) {
   return {};
 }
 
+// Hands every run of bytes between blanks in [p, end) to words: the words that the splitter
+// gives for a line, blanks next to each other giving empty words, which are passed over.
+void AddBlankSeparated(const char* p, const char* end, PageWords& words) {
+  const char* start = p;  // of the word under way
+  const auto add = [&](const char* blank) {
+    if (blank > start) words.Add(std::string_view(start, static_cast<std::size_t>(blank - start)));
+    start = blank + 1;
+  };
+#if defined(__SSE2__)
+  const __m128i blank = _mm_set1_epi8(' ');
+  for (; end - p >= 16; p += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, blank)));
+         mask != 0; mask &= mask - 1) {
+      add(p + std::countr_zero(mask));
+    }
+  }
+#endif
+  for (; p < end; ++p) {
+    if (*p == ' ') add(p);
+  }
+  add(end);
+}
+
 constexpr std::array<std::string_view, 7> kTitleTags = {"<title>", "<h1>", "<h2>", "<h3>",
                                                         "<h4>",    "<h5>", "<h6>"};
 
@@ -71,22 +99,51 @@ PageScanner::PageScanner(WordList& wordList, TextList& pageList, TextList& title
     : wordList_(wordList), pageList_(pageList), titleList_(titleList) {}
 
 PageScanner::Outcome PageScanner::ScanFile(const std::string& path) {
-  PageFile file;
-  if (!file.Open(path)) {
-    openError_ = file.OpenError();
-    return Outcome::kCannotOpen;
-  }
-  openError_.clear();
-  return ScanContents(file.ReadRest(), path);
+  ScannedPage page;
+  Read(path, page);
+  openError_ = page.openError;
+  Register(page, path);
+  return page.outcome;
 }
 
 PageScanner::Outcome PageScanner::ScanContents(std::string_view contents, std::string_view path) {
-  if (!IsHtmlPage(contents)) return Outcome::kNotHtml;
-  const std::string title = FindTitle(contents);
-  titleList_.Add(title.empty() ? path : std::string_view(title));
-  const int page = pageList_.Add(path);
-  AddWords(contents, page);
-  return Outcome::kIndexed;
+  ScannedPage page;
+  ReadContents(contents, page);
+  Register(page, path);
+  return page.outcome;
+}
+
+void PageScanner::Read(const std::string& path, ScannedPage& page) {
+  PageFile file;
+  if (!file.Open(path)) {
+    page.title.clear();
+    page.words.Clear();
+    page.outcome = Outcome::kCannotOpen;
+    page.openError = file.OpenError();
+    return;
+  }
+  page.openError.clear();
+  ReadContents(file.ReadRest(), page);
+}
+
+void PageScanner::ReadContents(std::string_view contents, ScannedPage& page) {
+  page.title.clear();
+  page.words.Clear();
+  if (!IsHtmlPage(contents)) {
+    page.outcome = Outcome::kNotHtml;
+    return;
+  }
+  page.outcome = Outcome::kIndexed;
+  page.title = FindTitle(contents);
+  CollectWords(contents, page.words);
+}
+
+std::int32_t PageScanner::Register(const ScannedPage& page, std::string_view path) {
+  if (page.outcome != Outcome::kIndexed) return -1;
+  titleList_.Add(page.title.empty() ? path : std::string_view(page.title));
+  const std::int32_t number = pageList_.Add(path);
+  wordList_.AddPageWords(page.words, number);
+  return number;
 }
 
 bool PageScanner::IsHtmlPage(std::string_view contents) {
@@ -112,21 +169,21 @@ std::string PageScanner::FindTitle(std::string_view contents) {
   return {};
 }
 
-void PageScanner::AddWords(std::string_view contents, std::int32_t page) {
+void PageScanner::CollectWords(std::string_view contents, PageWords& words) {
   HtmlTextFilter filter;
   filter.LoadText(contents);
-  WordSplitter splitter;
-  char line[kLineBufferSize];
-  char word[kLineBufferSize];
-  while (filter.ReadLine(line, kLineBufferSize) != nullptr) {
-    if (line[0] == '\0') continue;
-    splitter.SetLine(line);
-    // Blanks next to each other (after an entity or a bold tag) give empty words inside the
-    // line; the line ends only where the splitter reaches its end.
-    while (!splitter.AtEndOfLine()) {
-      splitter.NextWord(word);
-      if (word[0] != '\0') wordList_.AddWord(word, page);
-    }
+  // The filter's text holds no CR (white space becomes blanks), so only LF breaks lines.
+  const std::string_view text = filter.Text();
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p < end) {
+    // A line as the line reader gives it: up to the next LF, at most 511 bytes; the LF itself
+    // is passed over, a cut is not.
+    const std::size_t most = std::min(static_cast<std::size_t>(end - p), kPieceLimit);
+    const char* lf = static_cast<const char*>(std::memchr(p, '\n', most));
+    const char* lineEnd = lf != nullptr ? lf : p + most;
+    AddBlankSeparated(p, lineEnd, words);
+    p = lf != nullptr ? lf + 1 : lineEnd;
   }
 }
 

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/PageWords.h"
+
 namespace quarry {
 
 class WordList;
@@ -22,6 +24,14 @@ class PageScanner {
     kIndexed,     // an HTML page: title, path and words registered
     kNotHtml,     // opened, but no piece holds "html": nothing registered
     kCannotOpen,  // missing, no access, or not a regular file: nothing registered
+  };
+
+  // What reading one page gives, before anything of it is registered.
+  struct ScannedPage {
+    Outcome outcome = Outcome::kCannotOpen;
+    std::string openError;  // kCannotOpen: the system's reason, e.g. "x.html: Is a directory"
+    std::string title;      // kIndexed: the title, lower case, or "" when it has none
+    PageWords words;        // kIndexed: the distinct words of its visible text
   };
 
   // The lists are borrowed and must outlive the scanner.
@@ -41,6 +51,17 @@ class PageScanner {
   // words; gives kIndexed or kNotHtml.
   Outcome ScanContents(std::string_view contents, std::string_view path);
 
+  // Opens path read-only, reads it once and scans it into page, touching no list: pages may be
+  // read on several threads at once. Throws FileError when an opened page cannot be read.
+  static void Read(const std::string& path, ScannedPage& page);
+  // As Read, for a page's bytes as read from its file (see ScanContents).
+  static void ReadContents(std::string_view contents, ScannedPage& page);
+
+  // Registers a page that Read gave: for kIndexed, adds the title (or path, when there is none)
+  // to the title list, then path to the page list, then the words under the page's number.
+  // Returns that number, or -1 when the page is not kIndexed (nothing is registered then).
+  std::int32_t Register(const ScannedPage& page, std::string_view path);
+
   // The reason of the last kCannotOpen, e.g. "x.html: Is a directory".
   const std::string& OpenError() const { return openError_; }
 
@@ -55,7 +76,9 @@ class PageScanner {
   static std::string FindTitle(std::string_view contents);
 
  private:
-  void AddWords(std::string_view contents, std::int32_t page);
+  // Cuts the page's visible text into lines and words as the text filter's line reader and the
+  // word splitter do, and keeps the words in words.
+  static void CollectWords(std::string_view contents, PageWords& words);
 
   WordList& wordList_;
   TextList& pageList_;

@@ -33,23 +33,20 @@ bool IsClosingMark(char c) {
 
 }  // namespace
 
-char* TrimWord(const char* word, char* work, bool dropOneCharacter) {
-  // Copy at most 511 bytes and the NUL, so the work buffer is never overrun.
-  std::size_t len = 0;
-  while (len < kWordBufferSize - 1 && word[len] != '\0') ++len;
-  std::memcpy(work, word, len);
-  work[len] = '\0';
+std::string_view TrimWord(std::string_view word, bool dropOneCharacter) {
+  const char* const start = word.data();
+  std::size_t len = word.size() < kWordBufferSize ? word.size() : kWordBufferSize - 1;
 
   // Trailing blanks; the first byte is left to the leading step. A byte 0x80-0xFF is a blank
   // unless it ends a UTF-8 letter, mark or digit.
   while (len > 1) {
-    const auto b = static_cast<unsigned char>(work[len - 1]);
-    if (IsAsciiNonBlank(b) || (IsHighByte(b) && EndsWithWordCharacter(work, len))) break;
-    work[--len] = '\0';
+    const auto b = static_cast<unsigned char>(start[len - 1]);
+    if (IsAsciiNonBlank(b) || (IsHighByte(b) && EndsWithWordCharacter(start, len))) break;
+    --len;
   }
 
   // Leading blanks, likewise; the end of the text (len 0) stops this.
-  char* s = work;
+  const char* s = start;
   while (len > 0) {
     const auto b = static_cast<unsigned char>(*s);
     if (IsAsciiNonBlank(b) || (IsHighByte(b) && StartsWithWordCharacter(s, len))) break;
@@ -58,7 +55,7 @@ char* TrimWord(const char* word, char* work, bool dropOneCharacter) {
   }
 
   // One opening bracket at most.
-  if (IsOpeningBracket(*s)) {
+  if (len > 0 && IsOpeningBracket(*s)) {
     ++s;
     --len;
   }
@@ -70,14 +67,26 @@ char* TrimWord(const char* word, char* work, bool dropOneCharacter) {
         !(IsHighByte(static_cast<unsigned char>(c)) && !EndsWithWordCharacter(s, len))) {
       break;
     }
-    s[--len] = '\0';
+    --len;
   }
 
   // One character left: one byte, or one well-formed UTF-8 sequence.
-  if (dropOneCharacter && (len == 1 || (len <= 4 && IsHighByte(static_cast<unsigned char>(s[0])) &&
-                                        Utf8SequenceLength(s, len) == len))) {
-    s[0] = '\0';
+  if (dropOneCharacter &&
+      (len == 1 || (len > 0 && len <= 4 && IsHighByte(static_cast<unsigned char>(s[0])) &&
+                    Utf8SequenceLength(s, len) == len))) {
+    len = 0;
   }
+  return {s, len};
+}
+
+char* TrimWord(const char* word, char* work, bool dropOneCharacter) {
+  // Copy at most 511 bytes and the NUL, so the work buffer is never overrun.
+  std::size_t len = 0;
+  while (len < kWordBufferSize - 1 && word[len] != '\0') ++len;
+  std::memcpy(work, word, len);
+  const std::string_view trimmed = TrimWord(std::string_view(work, len), dropOneCharacter);
+  char* s = work + (trimmed.data() - work);
+  s[trimmed.size()] = '\0';
   return s;
 }
 

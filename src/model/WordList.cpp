@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "model/PageWords.h"
 #include "model/TextOrder.h"
 #include "model/TrimWord.h"
 #include "model/WordEntry.h"
+#include "model/WordHash.h"
 
 // Two ways to hold the entries.
 //
@@ -64,7 +65,7 @@ class TextIndex {
   TextIndex(const TextIndex&) = delete;
   TextIndex& operator=(const TextIndex&) = delete;
 
-  static std::uint64_t Hash(std::string_view text) { return std::hash<std::string_view>{}(text); }
+  static std::uint64_t Hash(std::string_view text) { return HashWord(text); }
 
   WordEntry* Find(std::string_view text, std::uint64_t hash) const {
     if (slots_.empty()) return nullptr;
@@ -72,8 +73,21 @@ class TextIndex {
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
       const Slot& slot = slots_[i];
       if (slot.entry == nullptr) return nullptr;
-      if (slot.hash == hash && slot.entry->GetText() == text) return slot.entry;
+      if (slot.hash == hash && SameWord(slot.entry->GetText(), text)) return slot.entry;
     }
+  }
+
+  // Asks the processor to bring in the slot where a look-up of hash starts.
+  void PrefetchSlot(std::uint64_t hash) const {
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+  }
+
+  // The entry in the slot where a look-up of hash starts, when the hashes agree, or nullptr: a
+  // likely result of the look-up, to be prefetched.
+  const WordEntry* Likely(std::uint64_t hash) const {
+    if (slots_.empty()) return nullptr;
+    const Slot& slot = slots_[hash & (slots_.size() - 1)];
+    return slot.hash == hash ? slot.entry : nullptr;
   }
 
   // REQUIRES: no entry in the index has the same text. Changes nothing if it throws.
@@ -178,21 +192,32 @@ struct WordList::Impl {
     return irregular ? sequence.size() : sorted.size() - holes + pending.size();
   }
 
-  WordEntry* Find(std::string_view folded) {
-    if (!irregular) return byText.Find(folded, TextIndex::Hash(folded));
+  WordEntry* Find(std::string_view folded) { return Find(folded, TextIndex::Hash(folded)); }
+
+  // As Find, with HashWord(folded) known.
+  WordEntry* Find(std::string_view folded, std::uint64_t hash) {
+    if (!irregular) return byText.Find(folded, hash);
     for (const auto& e : sequence) {
       if (e->GetText() == folded) return e.get();
     }
     return nullptr;
   }
 
+  // Records page for the folded text whose HashWord is hash: on its entry, or on a new one.
+  void Add(std::string_view folded, std::uint64_t hash, std::int32_t page) {
+    if (WordEntry* e = Find(folded, hash)) {
+      e->AddPage(page);
+      return;
+    }
+    Insert(std::make_unique<WordEntry>(folded, page), hash);
+  }
+
   // Puts a new entry in front of the first entry from the head whose text is smaller, or at the
-  // tail. REQUIRES: no entry has the same text.
-  void Insert(std::unique_ptr<WordEntry> entry) {
+  // tail. REQUIRES: no entry has the same text; hash is HashWord of the entry's text.
+  void Insert(std::unique_ptr<WordEntry> entry, std::uint64_t hash) {
     walking = false;
     if (!irregular) {
       const std::string_view text = entry->GetText();
-      const std::uint64_t hash = TextIndex::Hash(text);
       pending.push_back(OrderedEntry{LeadingBytes(text), std::move(entry)});
       try {
         byText.Insert(pending.back().entry.get(), hash);
@@ -324,23 +349,36 @@ WordList::WordList() : impl_(std::make_unique<Impl>()) {}
 WordList::~WordList() { Clear(); }
 
 void WordList::AddWord(std::string_view word, std::int32_t page) {
-  char in[kWordBufferSize];
-  const std::size_t n = word.size() < kWordBufferSize ? word.size() : kWordBufferSize - 1;
-  std::memcpy(in, word.data(), n);
-  in[n] = '\0';
+  // A word cut at 511 bytes, as a word buffer holds it, and then up to its first NUL.
+  word = word.substr(0, kWordBufferSize - 1);
+  word = word.substr(0, word.find('\0'));
+  const std::string_view trimmed = TrimWord(word);
+  if (trimmed.empty()) return;
+  char folded[kWordBufferSize];
+  for (std::size_t i = 0; i < trimmed.size(); ++i) folded[i] = ToLowerAscii(trimmed[i]);
+  impl_->Add(std::string_view(folded, trimmed.size()), HashWord({folded, trimmed.size()}), page);
+}
 
-  char work[kWordBufferSize];
-  char* trimmed = TrimWord(in, work);
-  std::size_t length = 0;
-  for (; trimmed[length] != '\0'; ++length) trimmed[length] = ToLowerAscii(trimmed[length]);
-  if (length == 0) return;
-  const std::string_view text(trimmed, length);
-
-  if (WordEntry* e = impl_->Find(text)) {
-    e->AddPage(page);
-    return;
+void WordList::AddPageWords(const PageWords& words, std::int32_t page) {
+  // Most time here goes into waiting for memory: each look-up visits a slot of a large table,
+  // then the entry it points to, then the end of the entry's page numbers. So each is fetched
+  // some words ahead of its use, once the one before it has arrived.
+  constexpr std::size_t kSlotAhead = 12;
+  constexpr std::size_t kEntryAhead = 8;
+  constexpr std::size_t kPagesAhead = 4;
+  const std::vector<PageWords::Word>& list = words.Words();
+  const TextIndex& index = impl_->byText;
+  const std::size_t n = list.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i + kSlotAhead < n) index.PrefetchSlot(list[i + kSlotAhead].hash);
+    if (i + kEntryAhead < n) {
+      if (const WordEntry* e = index.Likely(list[i + kEntryAhead].hash)) __builtin_prefetch(e);
+    }
+    if (i + kPagesAhead < n) {
+      if (const WordEntry* e = index.Likely(list[i + kPagesAhead].hash)) e->PrefetchPages();
+    }
+    impl_->Add(words.Text(list[i]), list[i].hash, page);
   }
-  impl_->Insert(std::make_unique<WordEntry>(text, page));
 }
 
 WordEntry* WordList::Find(std::string_view text) {

@@ -13,6 +13,7 @@
 
 namespace quarry {
 
+class PageWords;
 class WordEntry;
 
 class WordList {
@@ -28,6 +29,10 @@ class WordList {
   // front of the first entry, from the head, whose text is smaller than the new text (at the
   // tail when there is none). A word longer than 511 bytes is cut to 511 bytes first.
   void AddWord(std::string_view word, std::int32_t page);
+
+  // Records every word of words on page, as AddWord of each of them would (they are trimmed and
+  // lower-case already).
+  void AddPageWords(const PageWords& words, std::int32_t page);
 
   // The first entry from the head whose text equals text with A-Z folded to a-z in both, or
   // nullptr. Bytes 0x80-0xFF compare exactly.

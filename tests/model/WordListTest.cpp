@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "model/PageWords.h"
 #include "model/TextOrder.h"
 #include "model/TrimWord.h"
 #include "model/WordEntry.h"
@@ -405,6 +406,48 @@ TEST(WordListTest, BehavesLikeTheLinkedListReferenceUnderRandomOperations) {
       ASSERT_EQ(list.Size(), ref.Size()) << "seed " << seed << " step " << step;
       if (::testing::Test::HasFailure()) FAIL() << "seed " << seed << " step " << step;
     }
+  }
+}
+
+}  // namespace
+}  // namespace quarry
+
+namespace quarry {
+namespace {
+
+// A page's distinct words handed over at once record what each occurrence through AddWord does,
+// also on an irregular list (after an out-of-order Append).
+TEST(WordListTest, PageWordsRecordWhatEveryOccurrenceDoes) {
+  std::mt19937 random(13);
+  const char* const kWords[] = {"Alpha", "alpha",  "ALPHA.",  "(beta)",     "e.g.",
+                                "a",     "...",    "caf\xe9", "\xe9t\xe9s", "x\ty",
+                                "[1]",   "gamma;", "Beta",    "zz",         "z"};
+  for (const bool irregular : {false, true}) {
+    WordList each;
+    WordList atOnce;
+    if (irregular) {
+      each.Append(Entry("b", {0}));
+      each.Append(Entry("c", {0}));
+      atOnce.Append(Entry("b", {0}));
+      atOnce.Append(Entry("c", {0}));
+    }
+    for (std::int32_t page = 1; page < 40; ++page) {
+      PageWords words;
+      for (int k = 0; k < 30; ++k) {
+        const std::string word = kWords[random() % std::size(kWords)];
+        each.AddWord(word, page);
+        words.Add(word);
+      }
+      atOnce.AddPageWords(words, page);
+    }
+    std::vector<std::pair<std::string, Pages>> a;
+    std::vector<std::pair<std::string, Pages>> b;
+    for (WordEntry* e = each.GetFirst(); e != nullptr; e = each.GetNext())
+      a.emplace_back(e->GetText(), e->GetPages());
+    for (WordEntry* e = atOnce.GetFirst(); e != nullptr; e = atOnce.GetNext())
+      b.emplace_back(e->GetText(), e->GetPages());
+    EXPECT_EQ(a, b);
+    EXPECT_GE(a.size(), 8u);
   }
 }
 
