@@ -19,21 +19,9 @@
 #include "DisplayText.h"
 #include "MainDialog.h"
 #include "UserPrompts.h"
+#include "YesPrompts.h"
 
 namespace {
-
-class SilentPrompts : public quarry::UserPrompts {
- public:
-  void ShowMessage(QWidget*, const QString& text) override {
-    std::fprintf(stderr, "message: %s\n", qPrintable(text));
-  }
-  bool AskNewIndex(QWidget*) override { return true; }
-  void ShowFileError(QWidget*, const QString& text) override {
-    std::fprintf(stderr, "file error: %s\n", qPrintable(text));
-  }
-  QStringList ChooseFiles(QWidget*) override { return {}; }
-  void ShowAbout(QWidget*) override {}
-};
 
 // Writes pages/sNNN/tNN/page-name-NNNNN.html (empty files) and a few other files.
 bool MakeSite(const QString& root, int pages, int folders) {
@@ -75,7 +63,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(database);
   QDir::setCurrent(database);
 
-  quarry::MainDialog dialog(std::make_unique<SilentPrompts>());
+  quarry::MainDialog dialog(std::make_unique<quarry::bench::YesPrompts>());
   dialog.show();
   QCoreApplication::processEvents();
   auto* box = dialog.findChild<quarry::ByteListBox*>(QStringLiteral("pageListBox"));

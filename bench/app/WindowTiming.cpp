@@ -21,24 +21,12 @@
 #include "DisplayText.h"
 #include "MainDialog.h"
 #include "UserPrompts.h"
+#include "YesPrompts.h"
 #include "io/SiteWalker.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
 
 namespace {
-
-class YesPrompts : public quarry::UserPrompts {
- public:
-  void ShowMessage(QWidget*, const QString& text) override {
-    std::fprintf(stderr, "message: %s\n", qPrintable(text));
-  }
-  bool AskNewIndex(QWidget*) override { return true; }
-  void ShowFileError(QWidget*, const QString& text) override {
-    std::fprintf(stderr, "file error: %s\n", qPrintable(text));
-  }
-  QStringList ChooseFiles(QWidget*) override { return {}; }
-  void ShowAbout(QWidget*) override {}
-};
 
 // A random word of 3 to 12 letters.
 std::string RandomWord(std::mt19937& random) {
@@ -126,7 +114,7 @@ int main(int argc, char** argv) {
   double saveBest = 1e9;
   std::size_t words = 0;
   for (int run = 0; run < 3; ++run) {
-    quarry::MainDialog dialog(std::make_unique<YesPrompts>());
+    quarry::MainDialog dialog(std::make_unique<quarry::bench::YesPrompts>());
     dialog.show();
     QCoreApplication::processEvents();
     dialog.OnOpenClose();
@@ -159,7 +147,7 @@ int main(int argc, char** argv) {
     quarry::WordList wordList;
     std::mt19937 random(7);
     while (wordList.Size() < 200000) wordList.AddWord(RandomWord(random), 0);
-    quarry::MainDialog dialog(std::make_unique<YesPrompts>());
+    quarry::MainDialog dialog(std::make_unique<quarry::bench::YesPrompts>());
     dialog.show();
     QCoreApplication::processEvents();
     auto* box = dialog.findChild<quarry::ByteListBox*>(QStringLiteral("wordListBox"));

@@ -34,6 +34,14 @@ constexpr DWORD kLockOffsetLow = 0;
 
 HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
 
+// Where a positional read or write starts.
+OVERLAPPED At(std::uint64_t position) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(position);
+  at.OffsetHigh = static_cast<DWORD>(position >> 32);
+  return at;
+}
+
 void ThrowIfInjected(FileOperation operation, const std::string& path) {
   if (const int error = FaultInjection::Check(operation)) throw FileError(path, error);
 }
@@ -216,9 +224,7 @@ std::size_t DatabaseFile::Read(void* buffer, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
     const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1U << 30));
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(position_);
-    at.OffsetHigh = static_cast<DWORD>(position_ >> 32);
+    OVERLAPPED at = At(position_);
     DWORD got = 0;
     if (::ReadFile(HandleOf(fd_), bytes + done, chunk, &got, &at) == 0) {
       const DWORD error = ::GetLastError();
@@ -238,9 +244,7 @@ void DatabaseFile::Write(const void* data, std::size_t size) {
   std::size_t done = 0;
   while (done < size) {
     const auto chunk = static_cast<DWORD>(std::min<std::size_t>(size - done, 1U << 30));
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(position_);
-    at.OffsetHigh = static_cast<DWORD>(position_ >> 32);
+    OVERLAPPED at = At(position_);
     DWORD put = 0;
     if (::WriteFile(HandleOf(fd_), bytes + done, chunk, &put, &at) == 0) {
       ThrowSystemError(path_, ::GetLastError());
