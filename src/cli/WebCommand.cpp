@@ -24,9 +24,9 @@ namespace {
 
 constexpr const char* kFooter = R"(
 Writes the search page for the index in --db DIR: search.html (a ready page),
-quarry-search.js (the search engine and the search box, one module), quarry-search.css and
-the page's settings quarry-search.json, into --out DIR (default: the index's folder, made
-when missing). When that is another folder, the three index files are copied beside the page,
+quarry-search.js (the search box; it loads the quarry-search-*.js modules when the box is
+first used), quarry-search.css and the page's settings quarry-search.json, into --out DIR
+(default: the index's folder, made when missing). When that is another folder, the three index files are copied beside the page,
 all three taken at one moment under the index's lock. Run it in the folder where you ran
 'quarry-cli index', so that the relative paths the index holds mean the same.
 
@@ -302,8 +302,9 @@ int WebCommand::Run() {
                 kTitleFileName, database.empty() ? "the current folder" : database.c_str(),
                 shown.c_str());
   }
-  std::printf("Wrote search.html, quarry-search.js, quarry-search.css and %s in %s.\n",
-              kSettingsName, shown.c_str());
+  std::printf(
+      "Wrote search.html, quarry-search.js, quarry-search-*.js, quarry-search.css and %s in %s.\n",
+      kSettingsName, shown.c_str());
   if (outside > 0) {
     PrintError("warning: " + std::to_string(outside) + " of " + std::to_string(index.pages.Size()) +
                " pages are stored outside the site root " + rootGiven + " and get no link");

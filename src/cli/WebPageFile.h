@@ -1,5 +1,6 @@
-// The files of the search page (web/search.html, web/quarry-search.js, web/quarry-search.css),
-// built into quarry-cli byte for byte at build time (cmake/EmbedFiles.cmake).
+// The files of the search page (QUARRY_WEB_FILES in src/cli/CMakeLists.txt: search.html first,
+// then the modules and the style sheet of web/), built into quarry-cli byte for byte at build
+// time (cmake/EmbedFiles.cmake).
 #pragma once
 
 #include <cstddef>
@@ -15,7 +16,7 @@ struct WebPageFile {
   std::size_t size;
 };
 
-// The three files, in the order above.
-extern const WebPageFile kWebPageFiles[3];
+// The files, in the list's order.
+extern const WebPageFile kWebPageFiles[QUARRY_WEB_FILE_COUNT];
 
 }  // namespace quarry

@@ -1,12 +1,14 @@
-// Fast tests of the search page's engine (web/quarry-search.js) under `node --test`: decoding the
-// sample site's index and damaged files, cleaning and folding query words, links, search, reload.
+// Fast tests of the search page's modules (web/quarry-search-*.js) under `node --test`: decoding
+// the sample site's index and damaged files, cleaning and folding query words, links, search,
+// reload.
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { readdirSync, readFileSync } from "node:fs";
 import { test } from "node:test";
 import {
-  buildIndex, decodeTexts, decodeWords, displayText, foldBytes, LinkMaker, open, pagesOf,
-  queryTerms, trimWord,
-} from "../../web/quarry-search.js";
+  buildIndex, decodeTexts, decodeWords, LinkMaker, open, pagesOf,
+} from "../../web/quarry-search-legacy.js";
+import { foldBytes, queryTerms } from "../../web/quarry-search-query.js";
+import { displayText, trimWord } from "../../web/quarry-search-text.js";
 
 const data = new URL("../data/", import.meta.url);
 // The sample site's index files, each as a view that does not start at its buffer's start.
@@ -207,8 +209,12 @@ test("files that disagree are fetched once more past the cache", async (t) => {
 });
 
 test("the page's files carry the generated-file mark and no inline script or style", () => {
-  for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
-    const body = readFileSync(new URL(`../../web/${name}`, import.meta.url), "utf8");
+  const web = new URL("../../web/", import.meta.url);
+  const cmake = readFileSync(new URL("../../src/cli/CMakeLists.txt", import.meta.url), "utf8");
+  const listed = cmake.match(/set\(QUARRY_WEB_FILES([^)]*)\)/)[1].trim().split(/\s+/);
+  assert.deepEqual([...listed].sort(), readdirSync(web).sort(), "QUARRY_WEB_FILES lists web/");
+  for (const name of listed) {
+    const body = readFileSync(new URL(name, web), "utf8");
     assert.match(body.split("\n")[0], /quarry web: generated file/, name);
     if (name === "search.html") {
       assert.doesNotMatch(body, /<script(?![^>]*\ssrc=)|<style|\sstyle=|\son[a-z]+=/i, name);

@@ -96,7 +96,7 @@ after(async () => {
 
 // A fresh page; problems (console errors, CSP violations, dialogs, script errors) are collected
 // and checked by done().
-async function openPage(path, options = {}) {
+async function openPage(path, { idle, ...options } = {}) {
   const context = await browser.newContext(options);
   const page = await context.newPage();
   const problems = [];
@@ -109,8 +109,10 @@ async function openPage(path, options = {}) {
     problems.push(`dialog: ${d.message()}`);
     d.dismiss();
   });
+  page.requests = [];
+  page.on("request", (r) => page.requests.push(new URL(r.url()).pathname));
   await page.goto(server.origin + path);
-  await page.waitForSelector("[data-quarry-search][data-state]");
+  if (!idle) await page.waitForSelector("[data-quarry-search][data-state]");
   page.done = async (allowed = /^$/) => {
     await context.close();
     assert.deepEqual(problems.filter((p) => !allowed.test(p)), []);
@@ -228,8 +230,11 @@ test("thousands of results come in pieces, by keyboard and by button", async () 
   await page.done();
 });
 
-test("the widget in a site's own page", async () => {
-  const page = await openPage("/embed.html");
+test("the widget in a site's own page fetches nothing until it is used", async () => {
+  const page = await openPage("/embed.html", { idle: true });
+  await page.waitForLoadState("networkidle");
+  assert.deepEqual(page.requests, ["/embed.html", "/_search/quarry-search.js", "/_search/quarry-search.css"]);
+  assert.equal(await page.locator(".qs-label").textContent(), "Search this site");
   await type(page, "guide");
   await options(page).first().waitFor();
   assert.equal(await page.locator(".qs-input").evaluate((n) => getComputedStyle(n).borderRadius), "6px");
