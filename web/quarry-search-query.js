@@ -1,8 +1,10 @@
 // quarry web: generated file; quarry-cli web replaces it
 //
-// Queries: the simple case fold of the three index files, and a query cut into terms.
+// Queries: keys (the search fold of the bundle), the simple case fold of the three index files,
+// and a query cut into terms.
 
-import { decodeSequence, displayText, encodeCodePoint, encoder, sequenceAt, trimWord } from "./quarry-search-text.js";
+import { FOLD } from "./quarry-search-fold.js";
+import { decodeSequence, displayText, encodeCodePoint, encoder, sequenceAt, trimWord, utf8Text } from "./quarry-search-text.js";
 
 /**
  * A term of a query. key: its folded bytes; prefix: it matches every key that begins with it;
@@ -102,4 +104,64 @@ export function queryTerms(query) {
     terms.push({ key, prefix, text: displayText(key) });
   }
   return terms;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys: NFKD, full case fold, the marks U+0300-U+036F removed, NFC (search-bundle.md, "Terms")
+
+const MARKS = /[\u0300-\u036f]/g;
+
+// The full case fold of text, code point by code point (toLowerCase on a whole string would
+// apply the final-sigma rule; utf8proc's fold knows no context).
+function caseFold(text) {
+  let out = "";
+  for (const ch of text) {
+    const cp = ch.codePointAt(0);
+    if (cp < 0x80) out += cp >= 0x41 && cp <= 0x5a ? String.fromCharCode(cp + 0x20) : ch;
+    else out += FOLD.get(cp) ?? ch.toLowerCase();
+  }
+  return out;
+}
+
+/**
+ * The key of a text: what utf8proc's NFKD with full case folding, the marks U+0300 to U+036F
+ * dropped, then NFC make of it (tests/data/key-cases.tsv).
+ * @param {string} text
+ * @returns {string}
+ */
+export function keyOf(text) {
+  // eslint-disable-next-line no-control-regex
+  if (/^[\x00-\x7f]*$/.test(text)) return text.toLowerCase();
+  return caseFold(caseFold(text.normalize("NFKD")).normalize("NFKD")).normalize("NFKD")
+    .replace(MARKS, "").normalize("NFC");
+}
+
+/**
+ * The key of a term's bytes: each well-formed UTF-8 part keyed alone; bytes that are not part of
+ * a well-formed sequence stay as they are.
+ * @param {Uint8Array} bytes
+ * @returns {Uint8Array}
+ */
+export function keyBytes(bytes) {
+  const whole = utf8Text(bytes);
+  if (whole !== null) return encoder.encode(keyOf(whole));
+  const parts = [];
+  let start = 0;
+  for (let i = 0; i <= bytes.length;) {
+    const length = i < bytes.length ? sequenceAt(bytes, i, bytes.length) : 0;
+    if (length > 0) {
+      i += length;
+      continue;
+    }
+    if (i > start) parts.push(encoder.encode(keyOf(utf8Text(bytes.subarray(start, i)))));
+    if (i < bytes.length) parts.push(bytes.subarray(i, i + 1));
+    start = ++i;
+  }
+  const out = new Uint8Array(parts.reduce((n, p) => n + p.length, 0));
+  let at = 0;
+  for (const part of parts) {
+    out.set(part, at);
+    at += part.length;
+  }
+  return out;
 }
