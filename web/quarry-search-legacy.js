@@ -1,11 +1,13 @@
 // quarry web: generated file; quarry-cli web replaces it
 //
 // The three index files that Quarry writes (doc/index-format.md), read in the browser: decoding,
-// links made from stored paths, and search in page order as `quarry-cli search` answers.
+// links made from stored paths, and search: the pages `quarry-cli search` finds, ordered by the
+// query's words in their titles and paths (doc/ranking.md, "Without a bundle").
 //   const index = await open(baseUrl);   // baseUrl: folder of the three files
 //   index.search("install guide");       // [{ page, path, url, title }]
 
-import { foldInto, queryTerms } from "./quarry-search-query.js";
+import { ENTITIES } from "./quarry-search-entities.js";
+import { foldCodePoint, foldInto, queryTerms } from "./quarry-search-query.js";
 import { displayText, latin1 } from "./quarry-search-text.js";
 
 /**
@@ -15,6 +17,7 @@ import { displayText, latin1 } from "./quarry-search-text.js";
  *   damaged: boolean }} WordTable
  * @typedef {{ siteRoot?: string, strip?: string[], windows?: boolean }} LinkOptions
  * @typedef {{ page: number, path: string, url: string | null, title: string }} LegacyResult
+ * @typedef {import("./quarry-search-query.js").Term} Term
  */
 
 export const WORD_FILE = "qrywDb.dat";
@@ -428,9 +431,37 @@ export class SearchIndex {
     return displayText(Uint8Array.from(place.rest, (c) => c.charCodeAt(0)));
   }
 
-  // The result of page number page: { page, path, url, title } (title: "" when there is none).
+  /**
+   * The result of page number page; its title as a reader sees it (character references
+   * decoded, white space collapsed), "" when there is none.
+   * @param {number} page
+   * @returns {LegacyResult}
+   */
   result(page) {
-    return { page, path: this.paths[page], url: this.urlOf(page), title: this.titles[page] ?? "" };
+    return { page, path: this.paths[page], url: this.urlOf(page), title: readableTitle(this.titles[page] ?? "") };
+  }
+
+  /**
+   * pages (numbers) ordered as ranking.md says for the three files: by how many of the terms
+   * occur in the title (more first), then how many in the path, then by page number.
+   * @param {number[]} pages
+   * @param {Term[]} terms
+   * @returns {number[]}
+   */
+  rank(pages, terms) {
+    const count = (text) => {
+      const words = wordsOf(text);
+      let n = 0;
+      for (const term of terms) {
+        if (term.prefix ? words.some((w) => w.startsWith(term.text)) : words.includes(term.text)) ++n;
+      }
+      return n;
+    };
+    const order = pages.map((page) => ({
+      page, title: count(readableTitle(this.titles[page] ?? "")), path: count(this.shownPath(page)),
+    }));
+    order.sort((a, b) => b.title - a.title || b.path - a.path || a.page - b.page);
+    return order.map((entry) => entry.page);
   }
 
   /**
@@ -442,13 +473,51 @@ export class SearchIndex {
   }
 
   /**
-   * The pages that hold every word of query, in page-number order, as results.
+   * The pages that hold every word of query, ranked (see rank), as results.
    * @param {string} query
    * @returns {LegacyResult[]}
    */
   search(query) {
-    return this.pagesFor(queryTerms(query)).map((page) => this.result(page));
+    const terms = queryTerms(query);
+    return this.rank(this.pagesFor(terms), terms).map((page) => this.result(page));
   }
+}
+
+const REFERENCE = /&(?:#([0-9]{1,7})|#[xX]([0-9a-fA-F]{1,6})|([A-Za-z][A-Za-z0-9]{0,9}));/g;
+
+/**
+ * text with its character references decoded: numeric ones and the HTML 4.01 names; references
+ * to no character, or to a control or surrogate code point, stay as written.
+ * @param {string} text
+ * @returns {string}
+ */
+export function decodeReferences(text) {
+  if (!text.includes("&")) return text;
+  return text.replace(REFERENCE, (whole, decimal, hex, name) => {
+    const cp = name ? ENTITIES.get(name) : parseInt(decimal ?? hex, decimal ? 10 : 16);
+    const control = cp < 0x20 || (cp >= 0x7f && cp < 0xa0);
+    if (cp === undefined || control || (cp >= 0xd800 && cp < 0xe000) || cp > 0x10ffff) return whole;
+    return String.fromCodePoint(cp);
+  });
+}
+
+// A stored title as a reader sees it: references decoded, white space collapsed and trimmed.
+function readableTitle(title) {
+  return decodeReferences(title).replace(/[\s\u0085]+/gu, " ").trim();
+}
+
+// The words of a title or path for ranking, folded: its pieces between white space and `/`,
+// without what is not a letter, mark or number at their ends, and each run of letters, marks
+// and numbers in them.
+function wordsOf(text) {
+  let folded = "";
+  for (const ch of text) folded += String.fromCodePoint(foldCodePoint(ch.codePointAt(0)));
+  const words = [];
+  for (const piece of folded.split(/[\s/]+/u)) {
+    const word = piece.replace(/^[^\p{L}\p{M}\p{N}]+|[^\p{L}\p{M}\p{N}]+$/gu, "");
+    if (word) words.push(word);
+  }
+  return words.concat(folded.match(/[\p{L}\p{M}\p{N}]+/gu) ?? []);
 }
 
 // Do the three files disagree or look damaged? Lists the problems, none for a sound index.

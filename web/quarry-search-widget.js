@@ -175,7 +175,7 @@ class Widget {
     this.lastQuery = query;
     const terms = this.index.termsOf(query);
     this.terms = terms;
-    this.results = this.index.pagesFor(terms);
+    this.results = this.index.rank(this.index.pagesFor(terms), terms);
     this.list.replaceChildren();
     this.shown = 0;
     this.active = -1;
