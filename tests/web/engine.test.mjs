@@ -7,7 +7,7 @@ import { test } from "node:test";
 import {
   buildIndex, decodeReferences, decodeTexts, decodeWords, LinkMaker, open, pagesOf,
 } from "../../web/quarry-search-legacy.js";
-import { foldBytes, keyBytes, queryTerms } from "../../web/quarry-search-query.js";
+import { cutQuery, foldBytes, keyBytes, queryTerms } from "../../web/quarry-search-query.js";
 import { displayText, trimWord } from "../../web/quarry-search-text.js";
 
 const data = new URL("../data/", import.meta.url);
@@ -128,6 +128,24 @@ test("keys are made as the shared table says", () => {
   const rows = table("key-cases.tsv");
   assert.ok(rows.length > 40);
   for (const [input, want] of rows) assert.deepEqual(keyBytes(input), want, text(input));
+});
+
+test("queries are cut into terms as the shared table says", () => {
+  const show = (terms) => {
+    const out = [];
+    for (const [i, t] of terms.entries()) {
+      const opens = t.phrase >= 0 && terms[i - 1]?.phrase !== t.phrase;
+      const closes = t.phrase >= 0 && terms[i + 1]?.phrase !== t.phrase;
+      out.push(`${opens ? '"' : ""}${t.text}${t.prefix ? "*" : ""}${closes ? '"' : ""}`);
+    }
+    return out.join(" ");
+  };
+  const rows = table("query-cases.tsv");
+  assert.ok(rows.length > 30);
+  for (const [query, cut, typed = cut] of rows.map((r) => r.map(text))) {
+    assert.equal(show(cutQuery(query)), cut ?? "", query);
+    assert.equal(show(cutQuery(query, { typing: true })), typed ?? "", `${query} (typing)`);
+  }
 });
 
 test("a query becomes folded terms, prefixes marked by a trailing star", () => {
