@@ -25,20 +25,33 @@ namespace {
 constexpr const char* kSettingsName = kWebSettingsName;
 
 // The files written, as the help and the report name them: "search.html, a.js, b.css and
-// quarry-search.json".
-std::string WrittenNames() {
+// quarry-search.json". With width, a line break takes the place of the space before a name
+// that would end past that column.
+std::string WrittenNames(std::size_t width = std::string::npos) {
   std::string names;
-  for (const WebPageFile& file : kWebPageFiles) names += std::string(file.name) + ", ";
-  names.resize(names.size() - 2);
-  return names + " and " + kSettingsName;
+  std::size_t lineStart = 0;
+  const auto add = [&](std::string_view separator, std::string_view name) {
+    if (names.size() + separator.size() + name.size() - lineStart > width) {
+      names += separator.substr(0, separator.size() - 1);
+      names += '\n';
+      lineStart = names.size();
+    } else {
+      names += separator;
+    }
+    names += name;
+  };
+  for (std::size_t i = 0; i < kWebPageFiles.size(); ++i) {
+    add(i == 0 ? "" : ", ", kWebPageFiles[i].name);
+  }
+  add(" and ", kSettingsName);
+  return names;
 }
 
-// The help's text after the options, after the line that names the page's files.
-constexpr const char* kFooterRest = R"(
-into --out DIR (default: the index's folder, made when missing). When that is another folder,
-the three index files are copied beside the page, all three taken at one moment under the
-index's lock. Run it in the folder where you ran 'quarry-cli index', so that the relative paths
-the index holds mean the same.
+// The help's text after the options, after the lines that name the files.
+constexpr const char* kFooterRest = R"(.
+When --out is another folder, the three index files are copied beside the page, all three
+taken at one moment under the index's lock. Run it in the folder where you ran 'quarry-cli
+index', so that the relative paths the index holds mean the same.
 
 Each page gets a link made from its stored path: the --site-root folder (whole path parts;
 default: the current folder) is taken off its start, in the relative and in the absolute
@@ -143,8 +156,11 @@ std::string ReadIndexFile(const std::string& folder, const std::string& name) {
 
 WebCommand::WebCommand(CLI::App& parent)
     : Command(parent, "web", "Write the search page for the index, for the site's visitors.") {
-  App().footer("\nWrites the search page for the index in --db DIR:\n" + WrittenNames() +
-               " (the page's settings)," + kFooterRest);
+  App().footer(
+      "\nWrites the search page for the index in --db DIR into --out DIR (default: the index's\n"
+      "folder, made when missing): search.html, the modules it loads when the box is first used,\n"
+      "its style sheet and its settings, that is\n" +
+      WrittenNames(95) + kFooterRest);
   App()
       .add_option("--out", out_,
                   "Folder to write the page into (default: the index's folder); made when "
@@ -285,7 +301,7 @@ int WebCommand::Run() {
                 kTitleFileName, database.empty() ? "the current folder" : database.c_str(),
                 shown.c_str());
   }
-  std::printf("Wrote %s in %s.\n", WrittenNames().c_str(), shown.c_str());
+  std::printf("Wrote %s in %s.\n", WrittenNames(89).c_str(), shown.c_str());
   if (outside > 0) {
     PrintError("warning: " + std::to_string(outside) + " of " + std::to_string(index.pages.Size()) +
                " pages are stored outside the site root " + rootGiven + " and get no link");

@@ -1,5 +1,6 @@
-// The files of the search page, QUARRY_WEB_FILES in src/CMakeLists.txt, built into quarry-cli
-// from web/ byte for byte at build time (cmake/EmbedFiles.cmake).
+// The files of the search page (QUARRY_WEB_FILES in src/CMakeLists.txt: search.html first,
+// then the modules and the style sheet of web/), built into quarry-cli byte for byte at build
+// time (cmake/EmbedFiles.cmake).
 #pragma once
 
 #include <cstddef>

@@ -1,12 +1,14 @@
-// Fast tests of the search page's engine (web/quarry-search.js) under `node --test`: decoding the
-// sample site's index and damaged files, cleaning and folding query words, links, search, reload.
+// Fast tests of the search page's modules (web/quarry-search-*.js) under `node --test`: decoding
+// the sample site's index and damaged files, cleaning and folding query words, links, search,
+// reload.
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { readdirSync, readFileSync } from "node:fs";
 import { test } from "node:test";
 import {
-  buildIndex, decodeTexts, decodeWords, displayText, foldBytes, LinkMaker, open, pagesOf,
-  queryTerms, trimWord,
-} from "../../web/quarry-search.js";
+  buildIndex, decodeReferences, decodeTexts, decodeWords, LinkMaker, open, pagesOf,
+} from "../../web/quarry-search-legacy.js";
+import { foldBytes, keyBytes, queryTerms } from "../../web/quarry-search-query.js";
+import { displayText, trimWord } from "../../web/quarry-search-text.js";
 
 const data = new URL("../data/", import.meta.url);
 // The sample site's index files, each as a view that does not start at its buffer's start.
@@ -122,6 +124,12 @@ test("words are trimmed and folded as the shared tables say", () => {
   for (const [input, want] of folds) assert.deepEqual(foldBytes(input), want, text(input));
 });
 
+test("keys are made as the shared table says", () => {
+  const rows = table("key-cases.tsv");
+  assert.ok(rows.length > 40);
+  for (const [input, want] of rows) assert.deepEqual(keyBytes(input), want, text(input));
+});
+
 test("a query becomes folded terms, prefixes marked by a trailing star", () => {
   const rows = [
     ["Install  GUIDE", ["install", "guide"], [false, false]],
@@ -175,9 +183,29 @@ test("search answers as quarry-cli search does on the sample site", () => {
     ["the guide", [2, 6, 7, 8]], ["THE Guide.", [2, 6, 7, 8]], ["r*", [2, 4, 5, 7, 9]],
     ["guide nothere", []], ["a", []], ["*", []], ["text step", [6, 8]],
   ];
-  for (const [query, pages] of rows) assert.deepEqual(index.search(query).map((r) => r.page), pages, query);
+  const found = (query) => index.search(query).map((r) => r.page);
+  for (const [query, pages] of rows) assert.deepEqual(found(query).sort((a, b) => a - b), pages, query);
   assert.deepEqual(index.search("hidden")[0],
     { page: 0, path: "site/.hidden.html", url: "http://127.0.0.1/.hidden.html", title: "hidden page" });
+  // Title and path matches first (6, 8), then page order (2, 7); the stored title "  the guide  ".
+  assert.deepEqual(index.search("guide").map((r) => [r.page, r.title]),
+    [[6, "the guide"], [8, "the guide"], [2, "a title that runs on"], [7, "documentation index"]]);
+});
+
+test("titles of the three files are shown with references decoded, ranked by title and path", () => {
+  const rows = [
+    ["(java se 17 &amp; jdk 17)", "(java se 17 & jdk 17)"],
+    ["caf&eacute; &#8212; &#x1F600; &nbsp;x", "café — 😀 \u00a0x"],
+    ["&check; &AMP; &#0; &#xD800; &#1114112; &#128; &amp", "&check; &AMP; &#0; &#xD800; &#1114112; &#128; &amp"],
+  ];
+  for (const [stored, shown] of rows) assert.equal(decodeReferences(stored), shown, stored);
+  const paths = ["a/other.html", "b/guide.html", "c/x.html", "d/guide-install.html"];
+  const titles = ["guide", "x", "install &amp; guide", "y"];
+  const index = buildIndex(file(2, concat(record("install", 2, [2, 3]), record("guide", 4, [0, 1, 2, 3]))),
+    file(4, bytes(paths.join("\0") + "\0")), file(4, bytes(titles.join("\0") + "\0")));
+  assert.deepEqual(index.search("guide install").map((r) => r.page), [2, 3]);
+  assert.deepEqual(index.search("guide").map((r) => r.page), [0, 2, 1, 3]);
+  assert.deepEqual(index.search("gui*").map((r) => r.title), ["guide", "install & guide", "x", "y"]);
 });
 
 test("files that disagree are fetched once more past the cache", async (t) => {
@@ -207,8 +235,12 @@ test("files that disagree are fetched once more past the cache", async (t) => {
 });
 
 test("the page's files carry the generated-file mark and no inline script or style", () => {
-  for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
-    const body = readFileSync(new URL(`../../web/${name}`, import.meta.url), "utf8");
+  const web = new URL("../../web/", import.meta.url);
+  const cmake = readFileSync(new URL("../../src/CMakeLists.txt", import.meta.url), "utf8");
+  const listed = cmake.match(/set\(QUARRY_WEB_FILES([^)]*)\)/)[1].trim().split(/\s+/);
+  assert.deepEqual([...listed].sort(), readdirSync(web).sort(), "QUARRY_WEB_FILES lists web/");
+  for (const name of listed) {
+    const body = readFileSync(new URL(name, web), "utf8");
     assert.match(body.split("\n")[0], /quarry web: generated file/, name);
     if (name === "search.html") {
       assert.doesNotMatch(body, /<script(?![^>]*\ssrc=)|<style|\sstyle=|\son[a-z]+=/i, name);
