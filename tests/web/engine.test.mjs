@@ -261,7 +261,7 @@ test("files that disagree are fetched once more past the cache", async (t) => {
 
 test("the page's files carry the generated-file mark and no inline script or style", () => {
   const web = new URL("../../web/", import.meta.url);
-  const cmake = readFileSync(new URL("../../src/cli/CMakeLists.txt", import.meta.url), "utf8");
+  const cmake = readFileSync(new URL("../../src/CMakeLists.txt", import.meta.url), "utf8");
   const listed = cmake.match(/set\(QUARRY_WEB_FILES([^)]*)\)/)[1].trim().split(/\s+/);
   assert.deepEqual([...listed].sort(), readdirSync(web).sort(), "QUARRY_WEB_FILES lists web/");
   for (const name of listed) {
