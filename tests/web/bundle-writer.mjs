@@ -2,6 +2,8 @@
 // pages given as their word streams, titles, headings, URLs and texts become a manifest and its
 // pieces, so that the reader can be tried on bundles of any shape (shards of a few keys, prefix
 // pieces, stems) and on damaged ones. Test code: quarry-cli web writes the real bundles.
+import { mkdirSync, writeFileSync } from "node:fs";
+import { join } from "node:path";
 import { gzipSync } from "node:zlib";
 import { contentHash } from "../../web/quarry-search-bundle.js";
 import { keyOf, runsOf } from "../../web/quarry-search-query.js";
@@ -237,4 +239,27 @@ export function writeBundle(pages, { keysPerShard = 4, prefixesPerPiece = 3, dir
 export function page(url, title, text, headings = []) {
   const words = text.split(/\s+/).map((w) => lower(trim(w))).filter(Boolean);
   return { url, title, headings, text, words };
+}
+
+// A small site of six page numbers (3 is not in the bundle) for the reader's tests.
+export function sampleSite() {
+  return [
+    page("docs/install.html", "Installing Quarry", "How to install Quarry on Debian. Run the installer and " +
+      "check the configuration file.", [["debian", "Install on Debian"], ["", "Other systems"]]),
+    page("docs/configuration.html", "Configuration", "The configuration file holds every setting. Each " +
+      "setting has a default value.", [["settings", "Settings reference"]]),
+    page("blog/caf%C3%A9.html", "Café au lait", "A note about the Café near the office. Coffee and tea."),
+    null,
+    page("notes/indexes.html", "Notes", "Indexing builds indexes; an index holds words. pg_dump writes a dump."),
+    page("stra%C3%9Fe.html", "Die Straße", "Die Straße ist lang. Strasse ohne Eszett."),
+  ];
+}
+
+// Writes a bundle of pages into folder (the manifest and quarry-bundle/).
+export function writeBundleFolder(folder, pages, options) {
+  const { manifest, files } = writeBundle(pages, options);
+  mkdirSync(join(folder, "quarry-bundle"), { recursive: true });
+  for (const [name, bytes] of files) writeFileSync(join(folder, name), bytes);
+  writeFileSync(join(folder, "quarry-search.json"), JSON.stringify(manifest));
+  return { manifest, files };
 }

@@ -14,7 +14,7 @@ import { openSearch } from "../../web/quarry-search-engine.js";
 import { excerpt } from "../../web/quarry-search-excerpt.js";
 import { LANGUAGES, TEXTS } from "../../web/quarry-search-widget.js";
 import { LABELS } from "../../web/quarry-search.js";
-import { page, writeBundle } from "./bundle-writer.mjs";
+import { sampleSite, writeBundle } from "./bundle-writer.mjs";
 import { gzipSync } from "node:zlib";
 
 const data = new URL("../data/", import.meta.url);
@@ -276,16 +276,7 @@ test("the page's files carry the generated-file mark and no inline script or sty
 // ---------------------------------------------------------------------------------------------
 // The bundle, written by the small test writer (bundle-writer.mjs)
 
-const SITE = [
-  page("docs/install.html", "Installing Quarry", "How to install Quarry on Debian. Run the installer and " +
-    "check the configuration file.", [["debian", "Install on Debian"], ["", "Other systems"]]),
-  page("docs/configuration.html", "Configuration", "The configuration file holds every setting. Each " +
-    "setting has a default value.", [["settings", "Settings reference"]]),
-  page("blog/caf%C3%A9.html", "Café au lait", "A note about the Café near the office. Coffee and tea."),
-  null,
-  page("notes/indexes.html", "Notes", "Indexing builds indexes; an index holds words. pg_dump writes a dump."),
-  page("stra%C3%9Fe.html", "Die Straße", "Die Straße ist lang. Strasse ohne Eszett."),
-];
+const SITE = sampleSite();
 const STEMS = { index: "index", indexes: "index", indexing: "index" };
 
 // Serves a written bundle to fetch at http://127.0.0.1/_search/; returns the URLs fetched.
