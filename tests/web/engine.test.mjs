@@ -10,11 +10,12 @@ import {
 import { cutQuery, foldBytes, keyBytes, queryTerms } from "../../web/quarry-search-query.js";
 import { displayText, trimWord } from "../../web/quarry-search-text.js";
 import { contentHash } from "../../web/quarry-search-bundle.js";
+import { editDistance } from "../../web/quarry-search-rank.js";
 import { openSearch } from "../../web/quarry-search-engine.js";
 import { excerpt } from "../../web/quarry-search-excerpt.js";
 import { LANGUAGES, TEXTS } from "../../web/quarry-search-widget.js";
 import { LABELS } from "../../web/quarry-search.js";
-import { sampleSite, writeBundle } from "./bundle-writer.mjs";
+import { page, sampleSite, writeBundle } from "./bundle-writer.mjs";
 import { gzipSync } from "node:zlib";
 
 const data = new URL("../data/", import.meta.url);
@@ -400,5 +401,25 @@ test("every language file holds every text of the box, with the same placeholder
     }
     if (lang === "en") assert.deepEqual(texts, { ...TEXTS });
     assert.equal(texts.label, LABELS[lang], `${lang}: the entry module's label`);
+  }
+});
+
+test("typos are measured in optimal-string-alignment edits on code points", async (t) => {
+  const cps = (s) => Array.from(s, (c) => c.codePointAt(0));
+  for (const [a, b, limit, want] of [
+    ["configuraton", "configuration", 2, 1], ["setitng", "setting", 1, 1], ["ca", "abc", 2, 3],
+    ["kitten", "sitting", 2, 3], ["straße", "strase", 1, 1], ["東京都", "東京", 1, 1], ["abc", "abc", 1, 0],
+  ]) assert.equal(editDistance(cps(a), cps(b), limit), want, `${a} ${b}`);
+  // Fewest edits, then most pages, then byte order; words of 8 or more code points get two.
+  const pages = [
+    page("a.html", "a", "cart cart card"), page("b.html", "b", "card care"), page("c.html", "c", "cars"),
+    page("d.html", "d", "documentation"),
+  ];
+  const { files, manifest } = writeBundle(pages, { keysPerShard: 100 });
+  serveBundle(t, files, manifest);
+  const search = await openSearch(MANIFEST);
+  for (const [query, corrected] of [["carx", "card"], ["cary", "card"], ["crat", "cart"],
+    ["documnetaton", "documentation"], ["docmentaton", "documentation"], ["xyz", null], ["ab", null]]) {
+    assert.equal((await search.search(query)).corrected, corrected, query);
   }
 });
