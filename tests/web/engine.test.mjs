@@ -2,7 +2,8 @@
 // the sample site's index and damaged files, cleaning and folding query words, links, search,
 // reload.
 import assert from "node:assert/strict";
-import { readdirSync, readFileSync } from "node:fs";
+import { cpSync, existsSync, readdirSync, readFileSync, rmSync } from "node:fs";
+import { join } from "node:path";
 import { test } from "node:test";
 import {
   buildIndex, decodeReferences, decodeTexts, decodeWords, LinkMaker, open, pagesOf,
@@ -16,6 +17,7 @@ import { excerpt } from "../../web/quarry-search-excerpt.js";
 import { LANGUAGES, TEXTS } from "../../web/quarry-search-widget.js";
 import { LABELS } from "../../web/quarry-search.js";
 import { page, sampleSite, writeBundle } from "./bundle-writer.mjs";
+import { cli, repo, scratch } from "./harness.mjs";
 import { gzipSync } from "node:zlib";
 
 const data = new URL("../data/", import.meta.url);
@@ -421,5 +423,34 @@ test("typos are measured in optimal-string-alignment edits on code points", asyn
   for (const [query, corrected] of [["carx", "card"], ["cary", "card"], ["crat", "cart"],
     ["documnetaton", "documentation"], ["docmentaton", "documentation"], ["xyz", null], ["ab", null]]) {
     assert.equal((await search.search(query)).corrected, corrected, query);
+  }
+});
+
+// The sample site's bundle as quarry-cli web writes it, when the quarry-cli at hand writes bundles.
+const bundleCli = (() => {
+  try {
+    return cli(["web", "--help"], repo).stdout.toString().includes("--no-bundle");
+  } catch {
+    return false;
+  }
+})();
+
+test("the sample site's bundle ranks as the shared table says", { skip: !bundleCli && "quarry-cli writes no bundle" }, async (t) => {
+  const work = scratch("ranking");
+  t.after(() => rmSync(work, { recursive: true, force: true }));
+  cpSync(new URL("site", data).pathname, join(work, "site"), { recursive: true });
+  const web = cli(["web", "-q", "--site", "site", "--db", "db"], work);
+  assert.equal(web.status, 0, web.stderr);
+  const folder = join(work, "site/_search");
+  t.mock.method(globalThis, "fetch", async (url) => {
+    const path = join(folder, decodeURIComponent(new URL(url).pathname.replace("/_search/", "")));
+    return existsSync(path) ? new Response(readFileSync(path)) : new Response("", { status: 404 });
+  });
+  const search = await openSearch(MANIFEST);
+  const rows = readFileSync(new URL("ranking-cases.tsv", data), "utf8").split("\n")
+    .filter((line) => line !== "" && !line.startsWith("#")).map((line) => line.split("\t"));
+  assert.ok(rows.length > 15);
+  for (const [query, pages] of rows) {
+    assert.deepEqual((await search.search(query)).pages, pages.split(" ").filter(Boolean).map(Number), query);
   }
 });
