@@ -21,6 +21,8 @@
 #include "io/FolderReader.h"
 #include "io/OutputFolder.h"
 #include "io/SearchPageMarks.h"
+#include "io/System.h"
+#include "model/SplitPath.h"
 #include "search/BundleBuilder.h"
 #include "search/BundleFormat.h"
 #include "search/BundleWriter.h"
@@ -62,12 +64,6 @@ Preview: quarry-cli serve SITE, then open the page's URL below it.
 Exit status: 0 written; 1 no index in DIR, a page missing or changed, a file that may not be
 replaced, or a write that failed; 2 usage error.)";
 
-// Whether paths given here may use '\\' and drive letters.
-#ifdef _WIN32
-constexpr bool kWindowsPaths = true;
-#else
-constexpr bool kWindowsPaths = false;
-#endif
 constexpr const char* kIndexFiles[] = {kWordFileName, kPageFileName, kTitleFileName};
 constexpr const char* kSearchFolder = "_search";
 
@@ -75,27 +71,38 @@ std::string RealPath(const std::string& path) { return FolderReader::RealPath(pa
 
 bool IsAbsolute(const std::string& path) {
   return !path.empty() &&
-         (path.front() == '/' ||
-          (kWindowsPaths && (path.front() == '\\' || (path.size() > 1 && path[1] == ':'))));
+         (path.front() == '/' || (System::WindowsPaths() && (path.front() == '\\' ||
+                                                             (path.size() > 1 && path[1] == ':'))));
 }
 
-// The parts of an absolute real path ("/a/b" gives a, b).
-std::vector<std::string> Parts(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
+// The files written, as the help and the report name them: "search.html, a.js, b.css and
+// quarry-search.json". With width, a line break takes the place of the space before a name
+// that would end past that column.
+std::string WrittenNames(std::size_t width = std::string::npos) {
+  std::string names;
+  std::size_t lineStart = 0;
+  const auto add = [&](std::string_view separator, std::string_view name) {
+    if (names.size() + separator.size() + name.size() - lineStart > width) {
+      names += separator.substr(0, separator.size() - 1);
+      names += '\n';
+      lineStart = names.size();
+    } else {
+      names += separator;
+    }
+    names += name;
+  };
+  for (std::size_t i = 0; i < kWebPageFiles.size(); ++i) {
+    add(i == 0 ? "" : ", ", kWebPageFiles[i].name);
   }
-  return parts;
+  add(" and ", kWebSettingsName);
+  return names;
 }
 
 // The relative URL of folder to from folder from (both real paths), ending in '/'.
 std::string RelativeUrl(const std::string& from, const std::string& to) {
-  const std::vector<std::string> a = Parts(from);
-  const std::vector<std::string> b = Parts(to);
+  // Real paths hold no ".." part.
+  const std::vector<std::string_view> a = SplitPath(from).value_or(std::vector<std::string_view>());
+  const std::vector<std::string_view> b = SplitPath(to).value_or(std::vector<std::string_view>());
   std::size_t common = 0;
   while (common < a.size() && common < b.size() && a[common] == b[common]) ++common;
   std::string url;
@@ -184,8 +191,8 @@ std::vector<std::string> StripPrefixes(const std::string& root, const std::strin
   };
   add(realRoot);
   const bool absolute = IsAbsolute(root);
-  add(WebCommand::NormalisePath(absolute ? root : here + "/" + root, kWindowsPaths));
-  if (!absolute) add(WebCommand::NormalisePath(root, kWindowsPaths));
+  add(WebCommand::NormalisePath(absolute ? root : here + "/" + root, System::WindowsPaths()));
+  if (!absolute) add(WebCommand::NormalisePath(root, System::WindowsPaths()));
   if (realRoot == here) {
     add(std::string());
   } else if (realRoot.rfind(here == "/" ? here : here + "/", 0) == 0) {
@@ -312,20 +319,13 @@ WebCommand::WebCommand(CLI::App& parent)
 }
 
 std::optional<std::string> WebCommand::NormalisePath(std::string_view path, bool windows) {
-  std::string text(path);
-  if (windows) std::replace(text.begin(), text.end(), '\\', '/');
-  std::string normal = !text.empty() && text.front() == '/' ? "/" : "";
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('/', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string_view part = std::string_view(text).substr(start, end - start);
-    if (part == "..") return std::nullopt;
-    if (!part.empty() && part != ".") {
-      if (!normal.empty() && normal.back() != '/') normal += '/';
-      normal += part;
-    }
-    start = end + 1;
+  const auto parts = SplitPath(path, windows);
+  if (!parts) return std::nullopt;
+  const bool absolute = !path.empty() && (path.front() == '/' || (windows && path.front() == '\\'));
+  std::string normal = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts->size(); ++i) {
+    if (i > 0) normal += '/';
+    normal += (*parts)[i];
   }
   return normal;
 }
@@ -533,18 +533,17 @@ int WebCommand::Run() {
   // pieces, and search.html last, so that nothing refers to a file not yet written.
   if (bundled) writer.WritePieces(bundle);
   for (std::size_t i = 0; copyIndex && i < files.size(); ++i) out.Replace(kIndexFiles[i], files[i]);
-  for (const WebPageFile& file : kWebPageFiles) {
-    if (std::string_view(file.name) == "search.html") continue;
+  // The page itself (the first file) last, so that it never refers to files not yet written.
+  for (std::size_t i = kWebPageFiles.size(); i-- > 1;) {
+    const WebPageFile& file = kWebPageFiles[i];
     out.Replace(file.name, std::string_view(reinterpret_cast<const char*>(file.bytes), file.size));
   }
   const std::string siteRootUrl = RelativeUrl(realOut, realRoot);
   out.Replace(kWebSettingsName,
               bundled ? ManifestJson(siteRootUrl, bundle.manifest, copies)
                       : SettingsJson(siteRootUrl, StripPrefixes(rootGiven, realRoot, here), copies));
-  for (const WebPageFile& file : kWebPageFiles) {
-    if (std::string_view(file.name) != "search.html") continue;
-    out.Replace(file.name, std::string_view(reinterpret_cast<const char*>(file.bytes), file.size));
-  }
+  const WebPageFile& page = kWebPageFiles[0];
+  out.Replace(page.name, std::string_view(reinterpret_cast<const char*>(page.bytes), page.size));
   out.Sync();
   if (bundled) writer.Finish(bundle);
 
@@ -561,13 +560,12 @@ int WebCommand::Run() {
           "%zu unchanged).\n",
           shown.c_str(), bundle.entered, pages.size(), bundle.pieces.size(), writer.Written(),
           writer.Kept());
-      std::printf("Publish with the site: search.html, quarry-search*.js, quarry-search.css, "
-                  "%s and the folder %s/ (it holds the visible text of those %zu pages)%s.\n",
-                  kWebSettingsName, kBundleFolderName, bundle.entered,
+      std::printf("Publish with the site: %s, and the folder %s/ (it holds the visible text "
+                  "of those %zu pages)%s.\n",
+                  WrittenNames(89).c_str(), kBundleFolderName, bundle.entered,
                   copyIndex ? ", and the three index files if other readers want them" : "");
     } else {
-      std::printf("Wrote search.html, quarry-search*.js, quarry-search.css and %s in %s.\n",
-                  kWebSettingsName, shown.c_str());
+      std::printf("Wrote %s in %s.\n", WrittenNames(89).c_str(), shown.c_str());
     }
   }
   if (outside > 0) {
