@@ -95,13 +95,17 @@ int SearchCommand::RunRanked(const std::string& text) {
                " was made from another index; run quarry-cli web again");
     return 1;
   }
-  std::vector<SearchHit> hits;
+  SearchResult result;
   try {
-    hits = SearchBundle(bundle, query);
+    result = SearchBundle(bundle, query);
   } catch (const BundleError& failure) {
     PrintError(failure.what());
     return 1;
   }
+  for (const auto& [word, corrected] : result.corrections) {
+    PrintError("no page holds '" + word + "': showing results for '" + corrected + "'");
+  }
+  const std::vector<SearchHit>& hits = result.hits;
   RecordWriter out(NulTerminated());
   for (const SearchHit& hit : hits) {
     const auto number = static_cast<std::size_t>(hit.page);

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 #include <memory>
+#include <set>
 
 #include <nlohmann/json.hpp>
 
@@ -233,11 +234,8 @@ std::string SettingsJson(const std::string& siteRoot, const std::vector<std::str
 
 std::string ManifestJson(const std::string& siteRoot, const std::string& bundle,
                          const Copies& copies) {
-  std::string json = "{\n  \"generator\": \"quarry-cli web\",\n  \"version\": " +
-                     std::to_string(kManifestVersion) + ",\n  \"siteRoot\": \"" + siteRoot +
-                     "\",\n  \"bundle\": " + bundle;
-  if (!copies.empty()) json += ",\n  \"copies\": " + CopiesJson(copies);
-  return json + "\n}\n";
+  return ManifestText(siteRoot, bundle,
+                      copies.empty() ? std::string() : ",\n  \"copies\": " + CopiesJson(copies));
 }
 
 // What the manifest now in out says of the index copies beside it: the records of a current
@@ -446,11 +444,27 @@ int WebCommand::Run() {
   const bool windows = MadeOnWindows(index.pages);
   const LinkMaker links(rootGiven, realRoot, here, windows);
   std::vector<BundleBuilder::Page> pages(index.pages.Size());
+  // A page reading the three files links what its settings' prefixes give; the bundle holds
+  // each page's URL, once (a second page at the same URL, as through a link, is left out).
+  const std::vector<std::string> strip = StripPrefixes(rootGiven, realRoot, here);
   std::size_t outside = 0;
+  std::vector<std::string> outsidePaths;
+  std::vector<std::string> sameUrl;
+  std::set<std::string> urls;
   for (std::size_t i = 0; i < pages.size(); ++i) {
     pages[i].path = index.pages.At(i);
+    if (!bundled) {
+      if (!PathBelowRoot(pages[i].path, strip, windows)) ++outside;
+      continue;
+    }
     pages[i].url = links.UrlOf(pages[i].path);
-    if (pages[i].url.empty()) ++outside;
+    if (pages[i].url.empty()) {
+      ++outside;
+      outsidePaths.push_back(pages[i].path);
+    } else if (!urls.insert(pages[i].url).second) {
+      sameUrl.push_back(pages[i].path);
+      pages[i].url.clear();
+    }
   }
 
   BundleBuilder::Bundle bundle;
@@ -541,7 +555,7 @@ int WebCommand::Run() {
   const std::string siteRootUrl = RelativeUrl(realOut, realRoot);
   out.Replace(kWebSettingsName,
               bundled ? ManifestJson(siteRootUrl, bundle.manifest, copies)
-                      : SettingsJson(siteRootUrl, StripPrefixes(rootGiven, realRoot, here), copies));
+                      : SettingsJson(siteRootUrl, strip, copies));
   const WebPageFile& page = kWebPageFiles[0];
   out.Replace(page.name, std::string_view(reinterpret_cast<const char*>(page.bytes), page.size));
   out.Sync();
@@ -571,7 +585,13 @@ int WebCommand::Run() {
   if (outside > 0) {
     PrintError("warning: " + std::to_string(outside) + " of " + std::to_string(pages.size()) +
                " pages are stored outside the site root " + rootGiven + " and get no link" +
-               (bundled ? ", and are not in the bundle: " + Named(bundle.outside, 10) : ""));
+               (bundled ? ", and are not in the bundle: " + Named(outsidePaths, 10) : ""));
+  }
+  if (!sameUrl.empty()) {
+    PrintError("warning: " + std::to_string(sameUrl.size()) +
+               " pages have the URL of another page (through a link) and are not in the bundle "
+               "again: " +
+               Named(sameUrl, 10));
   }
   if (!bundle.redirects.empty()) {
     PrintError("warning: " + std::to_string(bundle.redirects.size()) +

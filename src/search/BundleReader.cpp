@@ -341,6 +341,17 @@ std::map<std::int32_t, std::vector<std::uint32_t>> BundleReader::Positions(
   return positions;
 }
 
+std::vector<std::pair<std::string, std::uint32_t>> BundleReader::NeighbourKeys(
+    const std::string& key) {
+  std::vector<std::pair<std::string, std::uint32_t>> keys;
+  for (const Entry& entry : Shard(ShardOf(shardFirst_, key)).entries) {
+    if (entry.kind != 0) continue;
+    PieceReader in(entry.body);
+    keys.push_back({entry.text, static_cast<std::uint32_t>(in.Varint())});
+  }
+  return keys;
+}
+
 std::optional<std::pair<std::string, std::string>> BundleReader::PageOf(std::int32_t page) {
   if (page < 0 || static_cast<std::size_t>(page) >= pages_) return std::nullopt;
   const std::size_t index = static_cast<std::size_t>(page) / directorySize_;

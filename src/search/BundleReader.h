@@ -63,6 +63,8 @@ class BundleReader {
   // The positions of form of key on each page it occurs on, ascending.
   std::map<std::int32_t, std::vector<std::uint32_t>> Positions(const std::string& key,
                                                                const std::string& form);
+  // Every key in the shard that key falls in, with its number of pages, in key order.
+  std::vector<std::pair<std::string, std::uint32_t>> NeighbourKeys(const std::string& key);
   // The page's title as shown and URL (below the site root), or none when it is not in the
   // bundle.
   std::optional<std::pair<std::string, std::string>> PageOf(std::int32_t page);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -79,13 +80,85 @@ std::set<std::uint32_t> SlotPositions(const std::vector<const TermMatch*>& terms
   return shared;
 }
 
+std::vector<char32_t> CodePoints(std::string_view text) {
+  std::vector<char32_t> points;
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    const std::size_t length = DecodeCodePoint(text.data() + i, text.size() - i, cp);
+    points.push_back(length > 0 ? cp : 0xDC00 + static_cast<unsigned char>(text[i]));
+    i += length > 0 ? length : 1;
+  }
+  return points;
+}
+
+// The typo rule: words of three code points or more, within one edit (two from eight code
+// points on); fewest edits, then most pages, then the lower key bytes.
+constexpr std::size_t kShortestCorrected = 3;
+constexpr std::size_t kTwoEditsFrom = 8;
+
+std::optional<std::string> Correction(BundleReader& bundle, const std::string& key) {
+  const std::size_t length = CodePoints(key).size();
+  if (length < kShortestCorrected) return std::nullopt;
+  const std::size_t limit = length >= kTwoEditsFrom ? 2 : 1;
+  std::optional<std::string> best;
+  std::size_t bestEdits = limit + 1;
+  std::uint32_t bestPages = 0;
+  for (const auto& [text, pages] : bundle.NeighbourKeys(key)) {
+    const std::size_t edits = EditDistance(key, text, limit);
+    if (edits == 0 || edits > limit) continue;
+    if (edits < bestEdits || (edits == bestEdits && pages > bestPages)) {
+      best = text;
+      bestEdits = edits;
+      bestPages = pages;
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
-std::vector<SearchHit> SearchBundle(BundleReader& bundle, const Query& query) {
+std::size_t EditDistance(std::string_view a, std::string_view b, std::size_t limit) {
+  const std::vector<char32_t> x = CodePoints(a);
+  const std::vector<char32_t> y = CodePoints(b);
+  const std::size_t n = x.size();
+  const std::size_t m = y.size();
+  if ((n > m ? n - m : m - n) > limit) return limit + 1;
+  // Three rows of the optimal-string-alignment table.
+  std::vector<std::size_t> before(m + 1), previous(m + 1), row(m + 1);
+  for (std::size_t j = 0; j <= m; ++j) previous[j] = j;
+  std::size_t previousSmallest = 0;
+  for (std::size_t i = 1; i <= n; ++i) {
+    row[0] = i;
+    std::size_t smallest = row[0];
+    for (std::size_t j = 1; j <= m; ++j) {
+      const std::size_t cost = x[i - 1] == y[j - 1] ? 0 : 1;
+      row[j] = std::min({previous[j] + 1, row[j - 1] + 1, previous[j - 1] + cost});
+      if (i > 1 && j > 1 && x[i - 1] == y[j - 2] && x[i - 2] == y[j - 1]) {
+        row[j] = std::min(row[j], before[j - 2] + 1);
+      }
+      smallest = std::min(smallest, row[j]);
+    }
+    // A transposition reaches back two rows, so both must be past the limit.
+    if (smallest > limit && previousSmallest > limit) return limit + 1;
+    previousSmallest = smallest;
+    std::swap(before, previous);
+    std::swap(previous, row);
+  }
+  return std::min(previous[m], limit + 1);
+}
+
+SearchResult SearchBundle(BundleReader& bundle, const Query& query) {
+  SearchResult result;
   std::vector<TermMatch> matches;
   for (std::size_t i = 0; i < query.terms.size(); ++i) {
     const QueryTerm& term = query.terms[i];
     TermMatch match = Match(bundle, term.text, term.prefix);
+    if (!match.any && term.fallback.empty()) {
+      if (const std::optional<std::string> corrected = Correction(bundle, match.key)) {
+        result.corrections.push_back({term.text, *corrected});
+        match = Match(bundle, *corrected, false);
+      }
+    }
     if (!match.any && !term.fallback.empty()) {
       for (const std::string& run : term.fallback) {
         TermMatch part = Match(bundle, run, false);
@@ -99,9 +172,9 @@ std::vector<SearchHit> SearchBundle(BundleReader& bundle, const Query& query) {
     match.slot = i;
     matches.push_back(std::move(match));
   }
-  if (matches.empty()) return {};
+  if (matches.empty()) return result;
   for (const TermMatch& m : matches) {
-    if (!m.any) return {};
+    if (!m.any) return result;
   }
 
   // Positions of the phrases' terms, read only when there is a phrase.
@@ -117,7 +190,7 @@ std::vector<SearchHit> SearchBundle(BundleReader& bundle, const Query& query) {
     for (auto& [page, list] : positions[i]) std::sort(list.begin(), list.end());
   }
 
-  std::vector<SearchHit> hits;
+  std::vector<SearchHit>& hits = result.hits;
   const std::size_t pages = bundle.Pages();
   for (std::size_t page = 0; page < pages; ++page) {
     bool all = true;
@@ -164,7 +237,7 @@ std::vector<SearchHit> SearchBundle(BundleReader& bundle, const Query& query) {
     if (x != y) return x > y;
     return a.page < b.page;
   });
-  return hits;
+  return result;
 }
 
 }  // namespace quarry

@@ -28,6 +28,13 @@ void AddHashes(const nlohmann::json& field, PieceKind kind, std::vector<std::str
 
 }  // namespace
 
+std::string ManifestText(const std::string& siteRoot, const std::string& bundle,
+                         const std::string& more) {
+  return "{\n  \"generator\": \"quarry-cli web\",\n  \"version\": " +
+         std::to_string(kManifestVersion) + ",\n  \"siteRoot\": " +
+         nlohmann::json(siteRoot).dump() + ",\n  \"bundle\": " + bundle + more + "\n}\n";
+}
+
 std::set<std::string> BundleWriter::NamesOf(const std::string& manifest) const {
   std::set<std::string> names;
   if (manifest.empty() || !folderExists_) return names;

@@ -14,6 +14,12 @@
 
 namespace quarry {
 
+// The manifest's text: the generator's mark, the version, the site root's URL relative to the
+// manifest, the bundle object (BundleBuilder::Bundle::manifest) and more members (JSON text of
+// ",\n  \"name\": value" pairs, or "").
+std::string ManifestText(const std::string& siteRoot, const std::string& bundle,
+                         const std::string& more);
+
 class BundleWriter {
  public:
   // out is the folder of the search page and the manifest; it must outlive the writer.

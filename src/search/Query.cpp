@@ -70,6 +70,14 @@ Query ParseQuery(std::string_view text, bool typing) {
   end();
   if (phrase >= 0 && phraseHasWords) ++query.phrases;
   if (open && !words.empty()) words.back().last = true;
+  // A phrase of one word is that word alone.
+  std::vector<int> wordsIn(static_cast<std::size_t>(query.phrases), 0);
+  for (const RawWord& raw : words) {
+    if (raw.phrase >= 0) ++wordsIn[static_cast<std::size_t>(raw.phrase)];
+  }
+  for (RawWord& raw : words) {
+    if (raw.phrase >= 0 && wordsIn[static_cast<std::size_t>(raw.phrase)] < 2) raw.phrase = -1;
+  }
 
   for (const RawWord& raw : words) {
     std::string bytes = raw.bytes;

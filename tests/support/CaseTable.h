@@ -61,4 +61,31 @@ inline std::vector<CaseRow> ReadCaseTable(const std::string& name) {
   return rows;
 }
 
+// The rows of tests/data/<name> with columns columns each (a missing last column reads as
+// empty), unescaped; a line with more columns fails the test that reads it.
+inline std::vector<std::vector<std::string>> ReadCaseColumns(const std::string& name,
+                                                             std::size_t columns) {
+  std::ifstream in(std::string(QUARRY_TEST_DATA_DIR) + "/" + name, std::ios::binary);
+  EXPECT_TRUE(in) << "cannot read " << name;
+  std::vector<std::vector<std::string>> rows;
+  std::string line;
+  for (int number = 1; std::getline(in, line); ++number) {
+    if (line.empty() || line[0] == '#') continue;
+    std::vector<std::string> row;
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t tab = line.find('\t', start);
+      row.push_back(UnescapeCase(line.substr(start, tab - start)));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    if (row.size() > columns) ADD_FAILURE() << name << ":" << number << ": too many columns";
+    row.resize(columns);
+    row.push_back(std::to_string(number));
+    rows.push_back(std::move(row));
+  }
+  EXPECT_FALSE(rows.empty()) << name;
+  return rows;
+}
+
 }  // namespace quarry::test
