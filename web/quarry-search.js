@@ -342,18 +342,20 @@ export function foldBytes(bytes, start = 0, end = bytes.length) {
 
 const encoder = new TextEncoder();
 
-// The terms of a query: its UTF-8 bytes cut at spaces, each piece trimmed and folded; a piece
+// The words of a query: the pieces between runs of white space, none empty. White space is
+// ASCII's and the Unicode spaces (U+0085, U+00A0, U+1680, U+2000-U+200A, U+2028, U+2029, U+202F,
+// U+205F, U+3000): where the indexer cuts a page's words.
+export function queryWords(query) {
+  return query.split(/\p{White_Space}+/u).filter((word) => word !== "");
+}
+
+// The terms of a query: its words (queryWords) as UTF-8 bytes, each trimmed and folded; a word
 // ending in `*` is a prefix (the `*`s go, the single-character rule does not apply). Empty terms
 // and a bare `*` are left out. Each term: { key: folded bytes, prefix, text: key as text }.
 export function queryTerms(query) {
-  const bytes = encoder.encode(query);
   const terms = [];
-  let start = 0;
-  while (start <= bytes.length) {
-    let end = bytes.indexOf(0x20, start);
-    if (end < 0) end = bytes.length;
-    let piece = bytes.subarray(start, end);
-    start = end + 1;
+  for (const word of queryWords(query)) {
+    let piece = encoder.encode(word);
     let stars = piece.length;
     while (stars > 0 && piece[stars - 1] === 0x2a) --stars;
     const prefix = stars < piece.length;

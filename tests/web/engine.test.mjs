@@ -5,7 +5,7 @@ import { readFileSync } from "node:fs";
 import { test } from "node:test";
 import {
   buildIndex, decodeTexts, decodeWords, displayText, foldBytes, LinkMaker, open, pagesOf,
-  queryTerms, trimWord,
+  queryTerms, queryWords, trimWord,
 } from "../../web/quarry-search.js";
 
 const data = new URL("../data/", import.meta.url);
@@ -122,11 +122,28 @@ test("words are trimmed and folded as the shared tables say", () => {
   for (const [input, want] of folds) assert.deepEqual(foldBytes(input), want, text(input));
 });
 
+test("a query is cut into words at white space as the shared table says", () => {
+  const utf8 = new TextDecoder("utf-8", { fatal: true });
+  const rows = table("space-cases.tsv").filter(([input]) => {
+    try {
+      utf8.decode(input);
+      return true;
+    } catch {
+      return false; // bytes of no character: a query typed into the page is always text
+    }
+  });
+  assert.ok(rows.length > 30);
+  for (const [input, want] of rows) {
+    assert.deepEqual(bytes(queryWords(utf8.decode(input)).join(" ")), want, text(input));
+  }
+});
+
 test("a query becomes folded terms, prefixes marked by a trailing star", () => {
   const rows = [
     ["Install  GUIDE", ["install", "guide"], [false, false]],
     ["j* *  ** (Doc.*", ["j", "doc"], [true, true]],
     ["a . ПРИВЕТ я", ["привет"], [false]],
+    ["Install\u00a0GUIDE\u3000j*", ["install", "guide", "j"], [false, false, true]],
     ["", [], []],
   ];
   for (const [query, keys, prefixes] of rows) {
