@@ -41,7 +41,7 @@ std::vector<std::string> SitePages::SortedPages() const {
   std::erase_if(pages, [](const std::string& page) {
     const std::size_t slash = page.rfind('/');
     return page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
-                        "search.html") == 0 &&
+                        kWebPageName) == 0 &&
            HoldsMark(page, kWebPageMark, kWebPageMarkWithin);
   });
   return pages;

@@ -28,7 +28,7 @@ class SitePages {
   bool Add(const std::string& path);
 
   // Every page gathered, each as often as found, in the page order, without any file named
-  // search.html that carries the search page's mark.
+  // kWebPageName (search.html) that carries the search page's mark.
   std::vector<std::string> SortedPages() const;
 
   // The number of pages gathered so far, and a hook that hears it after each folder read.

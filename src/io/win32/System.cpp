@@ -1,0 +1,7 @@
+#include "io/System.h"
+
+namespace quarry {
+
+bool System::WindowsPaths() { return true; }
+
+}  // namespace quarry
