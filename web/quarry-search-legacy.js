@@ -8,7 +8,7 @@
 
 import { ENTITIES } from "./quarry-search-entities.js";
 import { foldCodePoint, foldInto, queryTerms } from "./quarry-search-query.js";
-import { displayText, latin1 } from "./quarry-search-text.js";
+import { displayText, latin1, SearchError } from "./quarry-search-text.js";
 
 /**
  * The records of a word file (see decodeWords).
@@ -483,6 +483,20 @@ export class SearchIndex {
   }
 }
 
+/**
+ * The function that tells which of terms a word of a title or path matches (by its simple
+ * fold), or -1.
+ * @param {Term[]} terms
+ * @returns {(word: string) => number}
+ */
+export function termMatcher(terms) {
+  return (word) => {
+    let folded = "";
+    for (const ch of word) folded += String.fromCodePoint(foldCodePoint(ch.codePointAt(0)));
+    return terms.findIndex((t) => (t.prefix ? folded.startsWith(t.text) : folded === t.text));
+  };
+}
+
 const REFERENCE = /&(?:#([0-9]{1,7})|#[xX]([0-9a-fA-F]{1,6})|([A-Za-z][A-Za-z0-9]{0,9}));/g;
 
 /**
@@ -550,7 +564,7 @@ export function buildIndex(wordBytes, pageBytes, titleBytes, options = {}) {
   const files = [[WORD_FILE, wordBytes], [PAGE_FILE, pageBytes], [TITLE_FILE, titleBytes]];
   for (const [name, bytes] of files) {
     if (bytes.length < HEADER_SIZE || !readHeader(bytes).magic) {
-      throw new Error(`The search index is damaged: ${name} is not an index file.`);
+      throw new SearchError("notIndex", name);
     }
   }
   const table = decodeWords(wordBytes);
@@ -579,10 +593,10 @@ async function fetchBytes(url, cache) {
   try {
     response = await fetch(url, { cache, credentials: "same-origin" });
   } catch {
-    throw new Error(`The search index could not be loaded: ${name} (network error).`);
+    throw new SearchError("unloadable", `${name} (network error)`);
   }
   if (!response.ok) {
-    throw new Error(`The search index could not be loaded: ${name} (HTTP ${response.status}).`);
+    throw new SearchError("unloadable", `${name} (HTTP ${response.status})`);
   }
   return new Uint8Array(await response.arrayBuffer());
 }
@@ -639,12 +653,24 @@ export async function loadSettings(url) {
     if (!response.ok) throw new Error(`HTTP ${response.status}`);
     settings = await response.json();
   } catch (error) {
-    throw new Error(`The search settings could not be loaded: ${name} (${error.message}).`);
+    throw new SearchError("noSettings", `${name} (${error.message})`);
   }
+  return readSettings(settings, where);
+}
+
+/**
+ * The settings of a page that reads the three files (a settings file of version 1), with both
+ * URLs made absolute against where, the settings file's URL.
+ * @param {any} settings
+ * @param {URL} where
+ * @returns {{ index: string, siteRoot: string, strip: string[] }}
+ */
+export function readSettings(settings, where) {
+  const name = decodeURIComponent(where.pathname.split("/").pop());
   const valid = settings && settings.generator === "quarry-cli web" && settings.version === 1 &&
     typeof settings.index === "string" && typeof settings.siteRoot === "string" &&
     Array.isArray(settings.strip) && settings.strip.every((s) => typeof s === "string");
-  if (!valid) throw new Error(`The search settings are not valid: ${name}.`);
+  if (!valid) throw new SearchError("badSettings", name);
   return {
     index: folderUrl(settings.index, where).href,
     siteRoot: folderUrl(settings.siteRoot, where).href,

@@ -165,3 +165,93 @@ export function keyBytes(bytes) {
   }
   return out;
 }
+
+// ---------------------------------------------------------------------------------------------
+// Cutting a query (search-bundle.md, "Queries"; tests/data/query-cases.tsv)
+
+/**
+ * A query word as the bundle is searched for it. text: the term (trimmed, ASCII-lowercased);
+ * key: its key; prefix: it also matches the keys that begin with its key (`word*`, or the last
+ * word while typing); typed: only the last word while typing made it a prefix; phrase: the
+ * number of its phrase (the terms of one phrase stand at consecutive positions), -1 for none;
+ * runs: what the whole word falls back to when it is no key (its runs of two code points or
+ * more), else [].
+ * @typedef {{ text: string, key: string, prefix: boolean, typed: boolean, phrase: number,
+ *   runs: string[] }} QueryTerm
+ */
+
+// White space between query words: ASCII white space and the Unicode spaces the filter counts.
+const SPACE = /[\t\n\v\f\r \u0085\u00a0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]/u;
+const RUN = /[\p{L}\p{M}\p{N}]+/gu;
+
+/**
+ * The runs of letters, marks and numbers of text that have two code points or more.
+ * @param {string} text
+ * @returns {string[]}
+ */
+export function runsOf(text) {
+  return (text.match(RUN) ?? []).filter((run) => run.length > 1 && [...run].length > 1);
+}
+
+// The term of a word: its one run when it has exactly one run of two code points or more and
+// no other letter, mark or number; else the whole word.
+function termOf(word) {
+  const all = word.match(RUN) ?? [];
+  if (all.length === 1 && [...all[0]].length > 1) return { text: all[0], runs: [] };
+  const runs = runsOf(word);
+  return { text: word, runs: runs.length > 1 ? runs : [] };
+}
+
+/**
+ * The terms of a query. typing: the box's text as the visitor types it, whose last word is also
+ * a prefix unless white space follows it or it is inside a phrase (at least two code points).
+ * @param {string} query
+ * @param {{ typing?: boolean }} [options]
+ * @returns {QueryTerm[]}
+ */
+export function cutQuery(query, { typing = false } = {}) {
+  /** @type {QueryTerm[]} */
+  const terms = [];
+  let phrase = -1;
+  let phrases = 0;
+  let word = "";
+  let inPhrase = false;
+  /** @type {QueryTerm | null} */
+  let last = null; // the last term when nothing followed its word
+  const finish = () => {
+    if (word === "") return;
+    let end = word.length;
+    while (end > 0 && word[end - 1] === "*") --end;
+    const explicit = end < word.length;
+    const trimmed = displayText(trimWord(encoder.encode(word.slice(0, end)), explicit));
+    word = "";
+    const lowered = trimmed.replace(/[A-Z]+/g, (c) => c.toLowerCase());
+    if (lowered === "") return;
+    const { text, runs } = termOf(lowered);
+    const term = { text, key: keyOf(text), prefix: explicit, typed: false, phrase, runs };
+    terms.push(term);
+    last = term;
+  };
+  for (const ch of query) {
+    if (ch === '"' || SPACE.test(ch)) {
+      finish();
+      last = null;
+      if (ch === '"') {
+        inPhrase = !inPhrase;
+        phrase = inPhrase ? phrases++ : -1;
+      }
+    } else {
+      word += ch;
+    }
+  }
+  finish();
+  // A phrase of one term is that term alone.
+  const sizes = new Map();
+  for (const term of terms) if (term.phrase >= 0) sizes.set(term.phrase, (sizes.get(term.phrase) ?? 0) + 1);
+  for (const term of terms) if (sizes.get(term.phrase) === 1) term.phrase = -1;
+  if (typing && last && !last.prefix && last.phrase < 0 && [...last.text].length > 1) {
+    last.prefix = true;
+    last.typed = true;
+  }
+  return terms;
+}

@@ -219,3 +219,26 @@ export function startsWithBytes(bytes, prefix) {
   for (let i = 0; i < prefix.length; ++i) if (bytes[i] !== prefix[i]) return false;
   return true;
 }
+
+/** The English text of each kind of SearchError; the box shows its own translation. */
+export const ERROR_TEXTS = {
+  unloadable: "The search index could not be loaded: {detail}.",
+  notIndex: "The search index is damaged: {detail} is not an index file.",
+  noSettings: "The search settings could not be loaded: {detail}.",
+  badSettings: "The search settings are not valid: {detail}.",
+  damaged: "The search index is damaged: {detail}.",
+  changed: "The search index changed; reload the page.",
+};
+
+/** A search that cannot go on, for the reader: code names the text, detail fills it in. */
+export class SearchError extends Error {
+  /**
+   * @param {keyof ERROR_TEXTS} code
+   * @param {string} [detail]
+   */
+  constructor(code, detail = "") {
+    super(ERROR_TEXTS[code].replace("{detail}", detail));
+    this.code = code;
+    this.detail = detail;
+  }
+}

@@ -1,17 +1,49 @@
 // quarry web: generated file; quarry-cli web replaces it
 //
 // The search box's DOM: results as a listbox under a combobox (WAI-ARIA), counts in a live
-// region, keyboard, `?q=` and the back button. The entry module (quarry-search.js) builds the
-// label and the input and hands them over here when the box is first used.
+// region, keyboard, `?q=` and the back button, its texts in the page's language. The entry
+// module (quarry-search.js) builds the label and the input and hands them over here when the
+// box is first used. Page text enters the DOM only as text nodes and attributes.
 
-import { loadSettings, open } from "./quarry-search-legacy.js";
-import { foldCodePoint } from "./quarry-search-query.js";
-import { LETTER_MARK_NUMBER } from "./quarry-search-text.js";
+import { openSearch } from "./quarry-search-engine.js";
+import { ERROR_TEXTS } from "./quarry-search-text.js";
 
-const FIRST_RESULTS = 50;
-const MORE_RESULTS = 100;
+/**
+ * @typedef {import("./quarry-search-engine.js").Search} Search
+ * @typedef {import("./quarry-search-engine.js").Found} Found
+ * @typedef {import("./quarry-search-engine.js").Item} Item
+ * @typedef {import("./quarry-search-excerpt.js").Segment} Segment
+ * @typedef {string | Record<string, string>} Text  plural texts by Intl.PluralRules category
+ */
+
+/** The box's texts in English; quarry-search-lang-LANG.json holds the same names. */
+export const TEXTS = {
+  title: "Search",
+  label: "Search this site",
+  help: "Pages holding every word are listed. \"Two words\" in quotes stand together; " +
+    "a word ending in * finds every word that begins with it.",
+  loading: "Loading the search index…",
+  results: "Results",
+  found: {"one": "{count} page found.", "other": "{count} pages found."},
+  none: "No pages found.",
+  nothing: "Nothing to search for: type a word of two letters or more.",
+  corrected: "Showing results for {query}.",
+  more: {"one": "Show {count} more ({left} left)", "other": "Show {count} more ({left} left)"},
+  unavailable: "Search is not available. {reason}",
+  partial: "Some of the search index could not be read (it may be being updated): " +
+    "some results may be missing. Try again in a moment.",
+  ...ERROR_TEXTS,
+};
+
+/** The languages that have a translation file beside this module. */
+export const LANGUAGES = ["en", "de", "fr", "es", "pt", "it", "nl", "pl", "ru", "uk", "ja", "zh", "ko"];
+
+const here = import.meta.url;
+const FIRST_RESULTS = { bundle: 10, files: 50 };
+const MORE_RESULTS = { bundle: 10, files: 100 };
 const DEBOUNCE_MS = 80;
-const opened = new Map(); // settings (JSON) -> promise of the index, shared by the widgets
+const searches = new Map(); // manifest URL -> promise of its search, shared by the boxes
+const translations = new Map(); // language -> promise of its texts
 
 /**
  * @param {string} tag
@@ -31,44 +63,35 @@ function mark(step) {
   globalThis.performance?.mark?.(`quarry-search:${step}`);
 }
 
-// Appends text to parent with the query's words marked: whole words, or word starts for prefix
-// terms, compared by their fold.
-function appendMarked(parent, text, terms) {
-  const folded = [];
-  const offsets = [];
-  let position = 0;
-  for (const ch of text) {
-    const f = String.fromCodePoint(foldCodePoint(ch.codePointAt(0)));
-    offsets.push(position);
-    folded.push(f);
-    position += ch.length;
+/**
+ * @param {Element} parent
+ * @param {Segment[]} segments
+ */
+function appendSegments(parent, segments) {
+  for (const { text, mark: marked } of segments) parent.append(marked ? element("mark", {}, text) : text);
+}
+
+/**
+ * The texts of language lang: its translation file over the English ones. A language without a
+ * file, or a file that cannot be had, gives English.
+ * @param {string} lang
+ * @returns {Promise<Record<string, Text>>}
+ */
+export function loadTexts(lang) {
+  if (!LANGUAGES.includes(lang) || lang === "en") return Promise.resolve(TEXTS);
+  let texts = translations.get(lang);
+  if (!texts) {
+    texts = fetch(new URL(`quarry-search-lang-${lang}.json`, here), { credentials: "same-origin" })
+      .then((r) => (r.ok ? r.json() : {}))
+      .catch(() => ({}))
+      .then((json) => {
+        const merged = { ...TEXTS };
+        for (const name of Object.keys(TEXTS)) if (json?.[name]) merged[name] = json[name];
+        return merged;
+      });
+    translations.set(lang, texts);
   }
-  offsets.push(position);
-  const foldedText = folded.join("");
-  // Code point index of every UTF-16 index of foldedText (folding keeps the code point count).
-  const start = [];
-  for (let i = 0, at = 0; i < folded.length; at += folded[i].length, ++i) start[at] = i;
-  start[foldedText.length] = folded.length;
-  const isWordChar = (i) => i >= 0 && i < folded.length && LETTER_MARK_NUMBER.test(folded[i]);
-  const marks = [];
-  for (const term of terms) {
-    for (let at = foldedText.indexOf(term.text); at >= 0; at = foldedText.indexOf(term.text, at + 1)) {
-      const from = start[at];
-      const to = start[at + term.text.length];
-      if (from === undefined || to === undefined) continue;
-      if (isWordChar(from - 1) || (!term.prefix && isWordChar(to))) continue;
-      marks.push([from, to]);
-    }
-  }
-  marks.sort((a, b) => a[0] - b[0] || b[1] - a[1]);
-  let done = 0;
-  for (const [from, to] of marks) {
-    if (from < done) continue;
-    if (from > done) parent.append(text.slice(offsets[done], offsets[from]));
-    parent.append(element("mark", {}, text.slice(offsets[from], offsets[to])));
-    done = to;
-  }
-  if (done < folded.length) parent.append(text.slice(offsets[done]));
+  return texts;
 }
 
 class Widget {
@@ -78,31 +101,57 @@ class Widget {
     this.id = box.id;
     this.ownsHistory = box.ownsHistory;
     this.form = box.form;
+    this.label = box.label;
     this.input = box.input;
-    this.index = null;
-    this.results = [];
-    this.terms = [];
+    this.lang = box.lang;
+    /** @type {Search | null} */
+    this.search = null;
+    /** @type {Record<string, Text>} */
+    this.texts = TEXTS;
+    /** @type {Found | null} */
+    this.found = null;
+    /** @type {HTMLElement[]} */
+    this.options = [];
     this.shown = 0;
     this.active = -1;
     this.timer = 0;
     this.lastQuery = null;
+    this.generation = 0;
     this.build();
+  }
+
+  /**
+   * The text name in the box's language (a site's data-text-NAME attribute first), with
+   * {placeholders} filled in; count chooses the plural form.
+   * @param {string} name
+   * @param {Record<string, string | number>} [values]
+   * @returns {string}
+   */
+  text(name, values = {}) {
+    const own = this.root.dataset[`text${name[0].toUpperCase()}${name.slice(1)}`];
+    let text = own ?? this.texts[name] ?? TEXTS[name];
+    if (typeof text === "object") {
+      const category = new Intl.PluralRules(this.lang || "en").select(Number(values.count ?? 0));
+      text = text[category] ?? text.other;
+    }
+    return String(text).replace(/\{(\w+)\}/g, (whole, key) => {
+      const value = values[key];
+      if (value === undefined) return whole;
+      return typeof value === "number" ? value.toLocaleString(this.lang || "en") : value;
+    });
   }
 
   build() {
     const id = this.id;
     this.input.setAttribute("aria-describedby", `${id}-help`);
-    const help = element("p", { id: `${id}-help`, class: "qs-help" },
-      "Pages holding every word are listed. End a word with * to find every word that begins " +
-      "with it (instal*).");
+    this.help = element("p", { id: `${id}-help`, class: "qs-help" });
     this.status = element("p", { class: "qs-status", role: "status", "aria-live": "polite" });
     this.notice = element("p", { class: "qs-notice", role: "alert", hidden: "" });
-    this.list = element("ul", {
-      id: `${id}-results`, class: "qs-results", role: "listbox", "aria-label": "Results",
-    });
+    this.list = element("ul", { id: `${id}-results`, class: "qs-results", role: "listbox" });
     this.more = element("button", { type: "button", class: "qs-more", hidden: "" });
-    this.form.append(help);
+    this.form.append(this.help);
     this.root.append(this.status, this.notice, this.list, this.more);
+    this.showTexts();
 
     this.input.addEventListener("input", () => this.schedule());
     this.input.addEventListener("keydown", (event) => this.onKey(event));
@@ -111,15 +160,15 @@ class Widget {
       if (this.active >= 0) this.follow(this.active);
       else this.run(true);
     });
-    this.more.addEventListener("click", () => {
-      const first = this.shown;
-      this.showMore();
+    this.more.addEventListener("click", async () => {
+      const first = this.options.length;
+      await this.showMore();
       this.setActive(first);
       this.input.focus();
     });
     this.list.addEventListener("mousemove", (event) => {
       const option = /** @type {HTMLElement} */ (event.target).closest?.("[role=option]");
-      if (option) this.setActive(Number(/** @type {HTMLElement} */ (option).dataset.index), false);
+      if (option) this.setActive(this.options.indexOf(/** @type {HTMLElement} */ (option)), false);
     });
     if (this.ownsHistory) {
       window.addEventListener("popstate", () => {
@@ -129,26 +178,53 @@ class Widget {
     }
   }
 
+  // The texts that do not change with the results; on search.html (data-quarry-page) also the
+  // page's title, heading and language.
+  showTexts() {
+    if (this.root.hasAttribute("data-quarry-page")) {
+      document.title = this.text("title");
+      const heading = document.querySelector("h1");
+      if (heading) heading.textContent = this.text("title");
+      document.documentElement.lang = LANGUAGES.includes(this.lang) ? this.lang : "en";
+    }
+    this.label.textContent = this.text("label");
+    this.help.textContent = this.text("help");
+    this.list.setAttribute("aria-label", this.text("results"));
+  }
+
   async load(settingsUrl) {
-    this.setStatus("Loading the search index…");
+    this.setStatus(this.text("loading"));
+    const texts = loadTexts(this.lang);
     try {
-      const settings = await loadSettings(settingsUrl);
-      const key = JSON.stringify(settings);
-      if (!opened.has(key)) opened.set(key, open(settings.index, settings));
-      this.index = await opened.get(key);
-      if (this.index.problems.length > 0) {
-        this.showNotice("Some of the search index could not be read (it may be being updated): " +
-          "some results may be missing. Try again in a moment.");
+      if (!searches.has(settingsUrl)) searches.set(settingsUrl, openSearch(settingsUrl));
+      const [search, loaded] = await Promise.all([searches.get(settingsUrl), texts]);
+      this.search = search;
+      this.texts = loaded;
+      if (!this.lang && search.lang) {
+        // A page without a language: the site's, as most of its pages declare it.
+        this.lang = search.lang;
+        this.texts = await loadTexts(this.lang);
       }
+      this.showTexts();
+      if (search.problems.length > 0) this.showNotice(this.text("partial"));
       this.root.dataset.state = "ready";
       mark("ready");
+      this.setStatus("");
       this.run(false);
     } catch (error) {
-      this.setStatus("");
-      this.showNotice(`Search is not available. ${error.message}`);
-      this.input.setAttribute("aria-invalid", "true");
-      this.root.dataset.state = "error";
+      searches.delete(settingsUrl);
+      this.texts = await texts;
+      this.showTexts();
+      this.fail(error);
     }
+  }
+
+  fail(error) {
+    this.setStatus("");
+    const reason = error?.code ? this.text(error.code, { detail: error.detail }) : String(error?.message ?? error);
+    this.showNotice(error?.code === "changed" ? reason : this.text("unavailable", { reason }));
+    this.input.setAttribute("aria-invalid", "true");
+    this.root.dataset.state = "error";
   }
 
   setStatus(text) {
@@ -166,28 +242,43 @@ class Widget {
   }
 
   // Searches for the box's text; push adds an entry to the history (Enter), else it is replaced.
-  run(push) {
+  async run(push) {
     clearTimeout(this.timer);
     const query = this.input.value;
     if (this.ownsHistory) this.remember(query, push);
-    if (!this.index) return;
-    if (query === this.lastQuery) return;
+    if (!this.search || query === this.lastQuery) return;
     this.lastQuery = query;
-    const terms = this.index.termsOf(query);
-    this.terms = terms;
-    this.results = this.index.rank(this.index.pagesFor(terms), terms);
+    const generation = ++this.generation;
+    let found;
+    try {
+      found = await this.search.search(query, { typing: true });
+      if (generation !== this.generation) return;
+      this.found = found;
+      this.clear();
+      await this.showMore();
+    } catch (error) {
+      if (generation === this.generation) this.fail(error);
+      return;
+    }
+    if (generation !== this.generation) return;
+    const count = found.pages.length;
+    this.input.setAttribute("aria-expanded", String(count > 0));
+    if (count > 0) mark("results");
+    let status = "";
+    if (query.trim() === "") status = "";
+    else if (found.terms === 0) status = this.text("nothing");
+    else if (count === 0) status = this.text("none");
+    else status = this.text("found", { count });
+    if (found.corrected && count > 0) status = `${this.text("corrected", { query: found.corrected })} ${status}`;
+    this.setStatus(status);
+  }
+
+  clear() {
     this.list.replaceChildren();
+    this.options = [];
     this.shown = 0;
     this.active = -1;
     this.input.removeAttribute("aria-activedescendant");
-    this.showMore();
-    this.input.setAttribute("aria-expanded", String(this.results.length > 0));
-    const count = this.results.length;
-    if (count > 0) mark("results");
-    if (query.trim() === "") this.setStatus("");
-    else if (terms.length === 0) this.setStatus("Nothing to search for: type a word of two letters or more.");
-    else if (count === 0) this.setStatus("No pages found.");
-    else this.setStatus(count === 1 ? "1 page found." : `${count.toLocaleString("en")} pages found.`);
   }
 
   remember(query, push) {
@@ -199,70 +290,96 @@ class Widget {
     else history.replaceState(null, "", url);
   }
 
-  showMore() {
-    const end = Math.min(this.results.length, this.shown + (this.shown === 0 ? FIRST_RESULTS : MORE_RESULTS));
-    const items = [];
-    for (let i = this.shown; i < end; ++i) items.push(this.item(i));
-    this.list.append(...items);
+  async showMore() {
+    const found = this.found;
+    if (!found) return;
+    const kind = this.search.kind;
+    const end = Math.min(found.pages.length, this.shown + (this.shown === 0 ? FIRST_RESULTS[kind] : MORE_RESULTS[kind]));
+    const from = this.shown;
     this.shown = end;
-    const left = this.results.length - end;
+    const items = await this.search.items(found, from, end);
+    if (found !== this.found) return;
+    for (const item of items) this.append(item);
+    const left = found.pages.length - end;
     this.more.hidden = left === 0;
     this.more.textContent = left === 0 ? "" :
-      `Show ${Math.min(left, MORE_RESULTS)} more (${left.toLocaleString("en")} left)`;
+      this.text("more", { count: Math.min(left, MORE_RESULTS[kind]), left });
   }
 
-  item(i) {
-    const result = this.index.result(this.results[i]);
+  option(attributes, className) {
     const li = element("li", {
-      id: `${this.id}-r${i}`, role: "option", "aria-selected": "false", class: "qs-result",
-      "data-index": String(i),
+      id: `${this.id}-r${this.options.length}`, role: "option", "aria-selected": "false", class: className,
+      ...attributes,
     });
+    this.options.push(li);
+    return li;
+  }
+
+  /** @param {Item} item */
+  append(item) {
+    const li = this.option({ "data-page": String(item.page) }, "qs-result");
     const title = element("span", { class: "qs-title" });
-    appendMarked(title, result.title || result.path, this.terms);
-    if (result.url) {
-      const link = element("a", { href: result.url, class: "qs-link", tabindex: "-1" });
+    appendSegments(title, item.title);
+    if (item.url) {
+      const link = element("a", { href: item.url, class: "qs-link", tabindex: "-1" });
       link.append(title);
       li.append(link);
     } else {
       li.append(title);
       li.classList.add("qs-unlinked");
     }
-    li.append(element("span", { class: "qs-path" }, this.index.shownPath(this.results[i])));
-    return li;
+    if (item.excerpt) {
+      const text = element("p", { class: "qs-excerpt" });
+      if (item.excerpt.before) text.append("… ");
+      appendSegments(text, item.excerpt.segments);
+      if (item.excerpt.after) text.append(" …");
+      li.append(text);
+    }
+    li.append(element("span", { class: "qs-path" }, item.path));
+    this.list.append(li);
+    for (const heading of item.headings) {
+      const sub = this.option({}, "qs-subresult");
+      const link = element("a", { href: heading.url, class: "qs-link qs-heading", tabindex: "-1" });
+      appendSegments(link, heading.text);
+      sub.append(link);
+      this.list.append(sub);
+    }
   }
 
   setActive(i, scroll = true) {
-    if (this.active >= 0) this.list.children[this.active]?.setAttribute("aria-selected", "false");
+    if (i >= this.options.length) return;
+    this.options[this.active]?.setAttribute("aria-selected", "false");
     this.active = i;
     if (i < 0) {
       this.input.removeAttribute("aria-activedescendant");
       return;
     }
-    const option = this.list.children[i];
+    const option = this.options[i];
     option.setAttribute("aria-selected", "true");
     this.input.setAttribute("aria-activedescendant", option.id);
     if (scroll) option.scrollIntoView({ block: "nearest" });
   }
 
   follow(i) {
-    const link = this.list.children[i]?.querySelector("a");
+    const link = this.options[i]?.querySelector("a");
     if (link) link.click();
   }
 
-  onKey(event) {
+  async onKey(event) {
     if (event.isComposing) return;
     switch (event.key) {
       case "ArrowDown":
-        if (this.active + 1 >= this.shown && this.shown < this.results.length) this.showMore();
-        if (this.active + 1 < this.shown) this.setActive(this.active + 1);
-        break;
+        event.preventDefault();
+        if (this.active + 1 >= this.options.length && this.shown < (this.found?.pages.length ?? 0)) await this.showMore();
+        if (this.active + 1 < this.options.length) this.setActive(this.active + 1);
+        return;
       case "ArrowUp":
         this.setActive(Math.max(-1, this.active - 1));
         break;
       case "Home":
       case "End":
         if (this.active < 0) return;
-        this.setActive(event.key === "Home" ? 0 : this.shown - 1);
+        this.setActive(event.key === "Home" ? 0 : this.options.length - 1);
         break;
       case "Escape":
         this.input.value = "";

@@ -5,14 +5,27 @@
 // imported until a box is focused or typed into (or the address asks for a search with ?q=).
 //   <div data-quarry-search data-settings="/_search/quarry-search.json"></div>
 //   <script type="module" src="/_search/quarry-search.js"></script>
-// Scripts: `await open(folder)` gives the search of the index in folder (quarry-search-engine.js).
+// Scripts: `await openSearch(manifestUrl)` gives the search the manifest names
+// (quarry-search-engine.js); `await open(folder)` the three index files in folder.
 
 const here = import.meta.url;
 export const SETTINGS_FILE = "quarry-search.json";
 
 // The box's label before its translations are loaded, by the page's language.
-const LABELS = {
+export const LABELS = {
   en: "Search this site",
+  de: "Diese Website durchsuchen",
+  fr: "Rechercher sur ce site",
+  es: "Buscar en este sitio",
+  pt: "Pesquisar neste site",
+  it: "Cerca in questo sito",
+  nl: "Doorzoek deze site",
+  pl: "Szukaj w tej witrynie",
+  ru: "Поиск по сайту",
+  uk: "Пошук на сайті",
+  ja: "サイト内検索",
+  zh: "搜索本站",
+  ko: "사이트 검색",
 };
 
 let boxes = 0;
@@ -43,7 +56,7 @@ function element(tag, attributes = {}, text) {
 /**
  * What the entry module hands the widget module for one box.
  * @typedef {{ root: HTMLElement, id: string, ownsHistory: boolean, settingsUrl: string,
- *   form: HTMLFormElement, label: HTMLElement, input: HTMLInputElement }} Box
+ *   lang: string, form: HTMLFormElement, label: HTMLElement, input: HTMLInputElement }} Box
  */
 
 /**
@@ -59,8 +72,9 @@ export function mount(root, settingsUrl = root.dataset.settings || new URL(SETTI
   const ownsHistory = boxes === 1;
   root.classList.add("quarry-search");
   const form = /** @type {HTMLFormElement} */ (element("form", { role: "search", class: "qs-form", action: "" }));
+  const lang = languageOf(root);
   const label = element("label", { for: `${id}-input`, class: "qs-label" },
-    root.dataset.label ?? LABELS[languageOf(root)] ?? LABELS.en);
+    root.dataset.textLabel ?? LABELS[lang] ?? LABELS.en);
   const input = /** @type {HTMLInputElement} */ (element("input", {
     type: "search", id: `${id}-input`, name: "q", class: "qs-input", autocomplete: "off",
     spellcheck: "false", role: "combobox", "aria-expanded": "false",
@@ -78,7 +92,7 @@ export function mount(root, settingsUrl = root.dataset.settings || new URL(SETTI
   const start = () => {
     started ??= import("./quarry-search-widget.js").then((widget) => {
       form.removeEventListener("submit", prevent);
-      return widget.start({ root, id, ownsHistory, settingsUrl, form, label, input });
+      return widget.start({ root, id, ownsHistory, settingsUrl, lang, form, label, input });
     });
     return started;
   };
@@ -90,7 +104,16 @@ export function mount(root, settingsUrl = root.dataset.settings || new URL(SETTI
 }
 
 /**
- * Opens the search of the index whose settings (or manifest) are in folder baseUrl.
+ * Opens the search the manifest (or settings file) at url names: `search(query)` finds pages,
+ * `items(found, from, to)` gives what results show (quarry-search-engine.js).
+ * @param {string | URL} [url]
+ */
+export async function openSearch(url = new URL(SETTINGS_FILE, here)) {
+  return (await import("./quarry-search-engine.js")).openSearch(url);
+}
+
+/**
+ * Opens the three index files in folder baseUrl (quarry-search-legacy.js).
  * @param {string | URL} [baseUrl]
  * @param {object} [options]
  */

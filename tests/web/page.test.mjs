@@ -5,6 +5,7 @@ import assert from "node:assert/strict";
 import { cpSync, mkdirSync, readFileSync, rmSync, truncateSync, statSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
+import { sampleSite, writeBundleFolder } from "./bundle-writer.mjs";
 import { cli, hasCliCommand, launch, repo, scratch, serve } from "./harness.mjs";
 
 const QUERIES = [
@@ -84,6 +85,14 @@ before(async () => {
   writeFileSync(join(site, "embed.html"), '<!doctype html><html lang="en"><title>Embedded</title>' +
     '<h1>My site</h1><div data-quarry-search data-settings="/_search/quarry-search.json"></div>' +
     '<script type="module" src="/_search/quarry-search.js"></script></html>');
+  for (const name of ["_bundle", "_changing"]) {
+    const folder = join(site, name);
+    cpSync(join(repo, "web"), folder, { recursive: true });
+    writeBundleFolder(folder, sampleSite(), { keysPerShard: 4, stems: { index: "index", indexes: "index" } });
+  }
+  writeFileSync(join(site, "embed-de.html"), '<!doctype html><html lang="de-AT"><title>Eingebettet</title>' +
+    '<div data-quarry-search data-settings="/_bundle/quarry-search.json" data-text-none="Nichts da."></div>' +
+    '<script type="module" src="/_bundle/quarry-search.js"></script></html>');
   server = await serve(site);
   browser = await launch();
 });
@@ -258,5 +267,56 @@ test("readable at 360 pixels, in the light and the dark scheme", async () => {
   const light = await look();
   assert.equal(light.back, "rgb(255, 255, 255)");
   assert.equal(light.link, "rgb(11, 87, 208)");
+  await page.done();
+});
+
+test("a bundle: found while typing, ranked, marked, with sections; phrases and typos", async () => {
+  const page = await openPage("/_bundle/search.html");
+  await page.keyboard.type("instal", { delay: 20 });
+  await page.waitForSelector(".qs-result");
+  assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.href)),
+    [`${server.origin}/docs/install.html`]);
+  assert.deepEqual(await page.locator(".qs-result mark").allTextContents(), ["Installing", "install", "installer"]);
+  assert.equal(await page.locator(".qs-subresult a").getAttribute("href"), `${server.origin}/docs/install.html#debian`);
+  assert.equal(await page.locator(".qs-subresult mark").textContent(), "Install");
+  assert.equal(await status(page).textContent(), "1 page found.");
+  for (const [query, want] of [
+    ['"default value"', "1 page found."],
+    ['"value default"', "No pages found."],
+    ["configuraton", "Showing results for configuration. 2 pages found."],
+  ]) {
+    await page.fill(".qs-input", query);
+    await page.waitForFunction((w) => document.querySelector(".qs-status").textContent === w, want);
+  }
+  await page.keyboard.press("ArrowDown");
+  assert.equal(await options(page).first().getAttribute("aria-selected"), "true");
+  await page.done();
+});
+
+test("a bundle rebuilt under an open page asks for a reload", async () => {
+  const page = await openPage("/_changing/search.html");
+  const folder = join(work, "site/_changing");
+  rmSync(join(folder, "quarry-bundle"), { recursive: true });
+  writeBundleFolder(folder, sampleSite().slice(0, 2), { keysPerShard: 4 });
+  await page.fill(".qs-input", "setting");
+  const notice = page.locator(".qs-notice");
+  await notice.waitFor();
+  assert.equal(await notice.textContent(), "The search index changed; reload the page.");
+  await page.done(/404/);
+});
+
+test("an embedded box speaks its page's language and fetches nothing until it is used", async () => {
+  const page = await openPage("/embed-de.html", { idle: true });
+  await page.waitForLoadState("networkidle");
+  assert.deepEqual(page.requests, ["/embed-de.html", "/_bundle/quarry-search.js", "/_bundle/quarry-search.css"]);
+  assert.equal(await page.locator(".qs-label").textContent(), "Diese Website durchsuchen");
+  await page.focus(".qs-input");
+  await page.keyboard.type("configuration ");
+  await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "2 Seiten gefunden.");
+  assert.match(await page.locator(".qs-help").textContent(), /^Gefunden werden Seiten mit allen Wörtern/);
+  assert.ok(page.requests.includes("/_bundle/quarry-search-lang-de.json"));
+  assert.ok(!page.requests.some((r) => r.includes("/quarry-bundle/p-")), "no position piece without a phrase");
+  await page.fill(".qs-input", "qqqqqq");
+  await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "Nichts da.");
   await page.done();
 });
