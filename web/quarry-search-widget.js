@@ -271,6 +271,7 @@ class Widget {
     else status = this.text("found", { count });
     if (found.corrected && count > 0) status = `${this.text("corrected", { query: found.corrected })} ${status}`;
     this.setStatus(status);
+    this.root.dataset.shown = query; // the query whose results are on screen
   }
 
   clear() {

@@ -72,8 +72,8 @@ std::string RealPath(const std::string& path) { return FolderReader::RealPath(pa
 
 bool IsAbsolute(const std::string& path) {
   return !path.empty() &&
-         (path.front() == '/' || (System::WindowsPaths() && (path.front() == '\\' ||
-                                                             (path.size() > 1 && path[1] == ':'))));
+         (path.front() == '/' || (System::WindowsPaths() &&
+                                  (path.front() == '\\' || (path.size() > 1 && path[1] == ':'))));
 }
 
 // The files written, as the help and the report name them: "search.html, a.js, b.css and
@@ -214,8 +214,8 @@ std::string CopiesJson(const Copies& copies) {
   for (const auto& [name, record] : copies) {
     if (json.size() > 1) json += ", ";
     AppendJson(json, name);
-    json += ": {\"size\": " + std::to_string(record.first) + ", \"hash\": \"" + record.second +
-            "\"}";
+    json +=
+        ": {\"size\": " + std::to_string(record.first) + ", \"hash\": \"" + record.second + "\"}";
   }
   return json + "}";
 }
@@ -283,7 +283,8 @@ std::string Named(const std::vector<std::string>& names, std::size_t shown) {
 }  // namespace
 
 WebCommand::WebCommand(CLI::App& parent)
-    : Command(parent, "web", "Write the search page and its search bundle, for the site's visitors.",
+    : Command(parent, "web",
+              "Write the search page and its search bundle, for the site's visitors.",
               DatabaseOption::kMayBeNew) {
   App().footer(kFooter);
   App()
@@ -309,8 +310,7 @@ WebCommand::WebCommand(CLI::App& parent)
                  "Write no bundle: a page that reads the three index files (copied beside it)");
   App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
   App()
-      .add_option("-j,--jobs", jobs_,
-                  "Read pages on N threads (default: one per hardware thread)")
+      .add_option("-j,--jobs", jobs_, "Read pages on N threads (default: one per hardware thread)")
       ->check(CLI::Range(1u, 1024u))
       ->option_text("N");
   App().get_option("--site")->excludes("--out")->excludes("--site-root");
@@ -524,8 +524,7 @@ int WebCommand::Run() {
           const std::optional<std::string> there = out.ReadFile(name, std::size_t{1} << 32);
           if (record == records.copies.end() || !there || there->size() != record->second.first ||
               ContentHash(*there) != record->second.second) {
-            refusals.push_back(out.PathOf(name) +
-                               ": it was not copied there by 'quarry-cli web'");
+            refusals.push_back(out.PathOf(name) + ": it was not copied there by 'quarry-cli web'");
           }
           break;
         }
@@ -553,9 +552,8 @@ int WebCommand::Run() {
     out.Replace(file.name, std::string_view(reinterpret_cast<const char*>(file.bytes), file.size));
   }
   const std::string siteRootUrl = RelativeUrl(realOut, realRoot);
-  out.Replace(kWebSettingsName,
-              bundled ? ManifestJson(siteRootUrl, bundle.manifest, copies)
-                      : SettingsJson(siteRootUrl, strip, copies));
+  out.Replace(kWebSettingsName, bundled ? ManifestJson(siteRootUrl, bundle.manifest, copies)
+                                        : SettingsJson(siteRootUrl, strip, copies));
   const WebPageFile& page = kWebPageFiles[0];
   out.Replace(page.name, std::string_view(reinterpret_cast<const char*>(page.bytes), page.size));
   out.Sync();
@@ -574,10 +572,11 @@ int WebCommand::Run() {
           "%zu unchanged).\n",
           shown.c_str(), bundle.entered, pages.size(), bundle.pieces.size(), writer.Written(),
           writer.Kept());
-      std::printf("Publish with the site: %s, and the folder %s/ (it holds the visible text "
-                  "of those %zu pages)%s.\n",
-                  WrittenNames(89).c_str(), kBundleFolderName, bundle.entered,
-                  copyIndex ? ", and the three index files if other readers want them" : "");
+      std::printf(
+          "Publish with the site: %s, and the folder %s/ (it holds the visible text "
+          "of those %zu pages)%s.\n",
+          WrittenNames(89).c_str(), kBundleFolderName, bundle.entered,
+          copyIndex ? ", and the three index files if other readers want them" : "");
     } else {
       std::printf("Wrote %s in %s.\n", WrittenNames(89).c_str(), shown.c_str());
     }

@@ -59,9 +59,8 @@ class OrderedReader {
         std::size_t index = 0;
         {
           std::unique_lock lock(mutex_);
-          room_.wait(lock, [&] {
-            return stopping_ || next_ >= count_ || next_ < taken_ + slots_.size();
-          });
+          room_.wait(
+              lock, [&] { return stopping_ || next_ >= count_ || next_ < taken_ + slots_.size(); });
           if (stopping_ || next_ >= count_) return;
           index = next_++;
         }

@@ -123,7 +123,7 @@ bool OutputFolder::OpenIn(const OutputFolder& parent, const std::string& name, b
     errorNumber_ = errno;
     error_ = path_ + ": " +
              (errno == ELOOP || errno == ENOTDIR ? std::string("it is a link or not a folder")
-                                                  : std::string(std::strerror(errno)));
+                                                 : std::string(std::strerror(errno)));
     return false;
   }
   return true;

@@ -306,8 +306,7 @@ void ReadPage(const std::string& path, const std::string& url, int level, Bundle
   const std::string urlText = LowerAscii(UrlText(url));
   ForEachRun(urlText, [&](const WordRun& run) {
     if (run.codePoints >= 2) {
-      page.terms.InField(std::string_view(urlText).substr(run.offset, run.length),
-                         ranking::kInUrl);
+      page.terms.InField(std::string_view(urlText).substr(run.offset, run.length), ranking::kInUrl);
     }
   });
   page.terms.Group();
@@ -315,8 +314,8 @@ void ReadPage(const std::string& path, const std::string& url, int level, Bundle
   const std::string shownTitle = DisplayUtf8(page.title);
   const std::string json = FragmentJson(outline, shownTitle, url);
   page.title = shownTitle;
-  page.fragment = BundleBuilder::Piece{PieceKind::kFragment, ContentHash(json),
-                                       Compressed(json, level)};
+  page.fragment =
+      BundleBuilder::Piece{PieceKind::kFragment, ContentHash(json), Compressed(json, level)};
 }
 
 // ---- The bundle's forms -------------------------------------------------------------------------
@@ -528,8 +527,7 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
             throw BundleError("cannot read " + path + " (" + page.error +
                               "); run quarry-cli index again");
           case BundlePage::Status::kNotHtml:
-            throw BundleError(path +
-                              " is no longer an HTML page; run quarry-cli index again");
+            throw BundleError(path + " is no longer an HTML page; run quarry-cli index again");
           case BundlePage::Status::kRead: {
             const std::string_view indexed = i < titles.Size() ? titles.At(i) : std::string_view();
             const std::string_view title =
@@ -640,11 +638,10 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
         page += delta;
         const auto count = static_cast<std::uint32_t>(countFields >> 4);
         const auto fields = static_cast<unsigned>(countFields & 15);
-        const std::uint32_t impact =
-            ranking::StoredImpact(count, fields, lengths[static_cast<std::size_t>(page)], average,
-                                  form.df, n);
-        PutVarint(formsBody, p == 0 ? static_cast<std::uint64_t>(page)
-                                    : static_cast<std::uint64_t>(delta));
+        const std::uint32_t impact = ranking::StoredImpact(
+            count, fields, lengths[static_cast<std::size_t>(page)], average, form.df, n);
+        PutVarint(formsBody,
+                  p == 0 ? static_cast<std::uint64_t>(page) : static_cast<std::uint64_t>(delta));
         PutVarint(formsBody, countFields);
         PutVarint(formsBody, impact);
         impacts.push_back({page, impact});
@@ -655,8 +652,8 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
       std::string().swap(form.positions);
     }
     std::sort(keyPages.begin(), keyPages.end());
-    key.pages = static_cast<std::uint32_t>(
-        std::unique(keyPages.begin(), keyPages.end()) - keyPages.begin());
+    key.pages = static_cast<std::uint32_t>(std::unique(keyPages.begin(), keyPages.end()) -
+                                           keyPages.begin());
     PutVarint(body, key.pages);
     PutVarint(body, key.forms.size());
     body += formsBody;
@@ -688,17 +685,16 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
   std::vector<std::size_t> chosen;
   std::vector<std::pair<std::int32_t, std::uint32_t>> best;
   for (const std::string& p : prefixes) {
-    const auto lo = std::lower_bound(keys.begin(), keys.end(), p, [](const Key& k, const std::string& t) {
-      return k.text < t;
-    });
+    const auto lo = std::lower_bound(keys.begin(), keys.end(), p,
+                                     [](const Key& k, const std::string& t) { return k.text < t; });
     const std::optional<std::string> end = PrefixEnd(p);
-    const auto hi = end ? std::lower_bound(lo, keys.end(), *end,
-                                           [](const Key& k, const std::string& t) {
-                                             return k.text < t;
-                                           })
-                        : keys.end();
+    const auto hi =
+        end ? std::lower_bound(lo, keys.end(), *end,
+                               [](const Key& k, const std::string& t) { return k.text < t; })
+            : keys.end();
     chosen.clear();
-    for (auto it = lo; it != hi; ++it) chosen.push_back(static_cast<std::size_t>(it - keys.begin()));
+    for (auto it = lo; it != hi; ++it)
+      chosen.push_back(static_cast<std::size_t>(it - keys.begin()));
     const std::size_t take = std::min(chosen.size(), kMaxPrefixKeys);
     std::partial_sort(chosen.begin(), chosen.begin() + static_cast<std::ptrdiff_t>(take),
                       chosen.end(), [&](std::size_t a, std::size_t b) {
@@ -723,7 +719,8 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
     PutVarint(body, best.size());
     std::int32_t previous = 0;
     for (std::size_t b = 0; b < best.size(); ++b) {
-      PutVarint(body, static_cast<std::uint64_t>(b == 0 ? best[b].first : best[b].first - previous));
+      PutVarint(body,
+                static_cast<std::uint64_t>(b == 0 ? best[b].first : best[b].first - previous));
       PutVarint(body, best[b].second);
       previous = best[b].first;
     }
@@ -774,8 +771,9 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
   AppendJsonString(json, DisplayUtf8(lang));
   json += ",\n    \"shards\": {\"first\": ";
   AppendJsonKeyList(json, shardFirst);
-  json += ", \"keys\": \"" + JoinedHashes(keyPieces, 0, keyPieces.size()) + "\", \"positions\": \"" +
-          JoinedHashes(positionPieces, 0, positionPieces.size()) + "\"},\n    \"prefixes\": {\"first\": ";
+  json += ", \"keys\": \"" + JoinedHashes(keyPieces, 0, keyPieces.size()) +
+          "\", \"positions\": \"" + JoinedHashes(positionPieces, 0, positionPieces.size()) +
+          "\"},\n    \"prefixes\": {\"first\": ";
   AppendJsonKeyList(json, prefixFirst);
   json += ", \"hashes\": \"" + JoinedHashes(prefixPieces, 0, prefixPieces.size()) +
           "\"},\n    \"directory\": {\"size\": " + std::to_string(kDirectoryPages) +

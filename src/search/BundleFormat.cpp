@@ -99,8 +99,9 @@ std::size_t ShardOf(const std::vector<std::string>& first, std::string_view key)
 std::size_t LastShardOfPrefix(const std::vector<std::string>& first, std::string_view prefix) {
   const std::optional<std::string> end = PrefixEnd(prefix);
   if (!end) return first.empty() ? 0 : first.size() - 1;
-  const auto it = std::lower_bound(first.begin(), first.end(), *end,
-                                   [](const std::string& f, const std::string& e) { return f < e; });
+  const auto it =
+      std::lower_bound(first.begin(), first.end(), *end,
+                       [](const std::string& f, const std::string& e) { return f < e; });
   return it == first.begin() ? 0 : static_cast<std::size_t>(it - first.begin()) - 1;
 }
 

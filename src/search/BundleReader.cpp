@@ -66,11 +66,11 @@ bool BundleReader::Open(const std::string& folder, std::string& error) {
   const nlohmann::json& shards = Member(bundle, "shards");
   const nlohmann::json& prefixes = Member(bundle, "prefixes");
   const nlohmann::json& directory = Member(bundle, "directory");
-  const bool sound =
-      source.is_string() && pages.is_number_unsigned() && entered.is_number_unsigned() &&
-      DecodeKeys(Member(shards, "first"), shardFirst_) &&
-      DecodeKeys(Member(prefixes, "first"), prefixFirst_) &&
-      Member(directory, "size").is_number_unsigned();
+  const bool sound = source.is_string() && pages.is_number_unsigned() &&
+                     entered.is_number_unsigned() &&
+                     DecodeKeys(Member(shards, "first"), shardFirst_) &&
+                     DecodeKeys(Member(prefixes, "first"), prefixFirst_) &&
+                     Member(directory, "size").is_number_unsigned();
   if (sound) {
     source_ = source.get<std::string>();
     pages_ = pages.get<std::size_t>();
@@ -221,10 +221,9 @@ BundleReader::Key BundleReader::DecodeKey(const Entry& entry) const {
       const std::uint64_t countFields = in.Varint();
       const std::uint64_t impact = in.Varint();
       if (page > INT32_MAX) break;
-      form.postings.push_back({static_cast<std::int32_t>(page),
-                               static_cast<std::uint32_t>(countFields >> 4),
-                               static_cast<unsigned>(countFields & 15),
-                               static_cast<std::uint32_t>(impact)});
+      form.postings.push_back(
+          {static_cast<std::int32_t>(page), static_cast<std::uint32_t>(countFields >> 4),
+           static_cast<unsigned>(countFields & 15), static_cast<std::uint32_t>(impact)});
     }
     key.forms.push_back(std::move(form));
   }
@@ -238,9 +237,8 @@ BundleReader::Key BundleReader::DecodeKey(const Entry& entry) const {
 
 std::optional<BundleReader::Key> BundleReader::FindKey(const std::string& key) {
   const Piece& shard = Shard(ShardOf(shardFirst_, key));
-  const auto it = std::lower_bound(
-      shard.entries.begin(), shard.entries.end(), key,
-      [](const Entry& e, const std::string& k) { return e.text < k; });
+  const auto it = std::lower_bound(shard.entries.begin(), shard.entries.end(), key,
+                                   [](const Entry& e, const std::string& k) { return e.text < k; });
   for (auto at = it; at != shard.entries.end() && at->text == key; ++at) {
     if (at->kind == 0) return DecodeKey(*at);
   }

@@ -102,8 +102,7 @@ class BundleReader {
   std::map<std::size_t, std::unique_ptr<Piece>> shards_;
   std::map<std::size_t, std::unique_ptr<Piece>> positions_;
   std::map<std::size_t, std::unique_ptr<Piece>> prefixes_;
-  std::map<std::size_t, std::vector<std::optional<std::pair<std::string, std::string>>>>
-      directory_;
+  std::map<std::size_t, std::vector<std::optional<std::pair<std::string, std::string>>>> directory_;
 };
 
 }  // namespace quarry

@@ -58,15 +58,16 @@ TermMatch Match(BundleReader& bundle, const std::string& text, bool prefix) {
 
 // The positions on page shared by every term of a slot (the runs of one word stand at its one
 // position).
-std::set<std::uint32_t> SlotPositions(const std::vector<const TermMatch*>& terms,
-                                      std::vector<std::map<std::int32_t, std::vector<std::uint32_t>>>&
-                                          positions,
-                                      const std::vector<std::size_t>& indices, std::int32_t page) {
+std::set<std::uint32_t> SlotPositions(
+    const std::vector<const TermMatch*>& terms,
+    std::vector<std::map<std::int32_t, std::vector<std::uint32_t>>>& positions,
+    const std::vector<std::size_t>& indices, std::int32_t page) {
   std::set<std::uint32_t> shared;
   for (std::size_t k = 0; k < indices.size(); ++k) {
     std::set<std::uint32_t> own;
     const auto found = positions[indices[k]].find(page);
-    if (found != positions[indices[k]].end()) own.insert(found->second.begin(), found->second.end());
+    if (found != positions[indices[k]].end())
+      own.insert(found->second.begin(), found->second.end());
     if (k == 0) {
       shared = std::move(own);
     } else {

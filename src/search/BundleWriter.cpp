@@ -31,8 +31,9 @@ void AddHashes(const nlohmann::json& field, PieceKind kind, std::vector<std::str
 std::string ManifestText(const std::string& siteRoot, const std::string& bundle,
                          const std::string& more) {
   return "{\n  \"generator\": \"quarry-cli web\",\n  \"version\": " +
-         std::to_string(kManifestVersion) + ",\n  \"siteRoot\": " +
-         nlohmann::json(siteRoot).dump() + ",\n  \"bundle\": " + bundle + more + "\n}\n";
+         std::to_string(kManifestVersion) +
+         ",\n  \"siteRoot\": " + nlohmann::json(siteRoot).dump() + ",\n  \"bundle\": " + bundle +
+         more + "\n}\n";
 }
 
 std::set<std::string> BundleWriter::NamesOf(const std::string& manifest) const {
@@ -89,8 +90,8 @@ std::vector<std::string> BundleWriter::Check(const BundleBuilder::Bundle& bundle
   if (folderExists_) {
     const std::optional<std::string> mark = folder_.ReadFile(kBundleMarkName, 4096);
     if (!mark || *mark != kBundleMarkText) {
-      return {folderPath + ": it was not made by 'quarry-cli web' (it holds no " +
-              kBundleMarkName + " mark)"};
+      return {folderPath + ": it was not made by 'quarry-cli web' (it holds no " + kBundleMarkName +
+              " mark)"};
     }
   }
 

@@ -52,8 +52,8 @@ class BundleWriter {
   const OutputFolder& out_;
   OutputFolder folder_;
   bool folderExists_ = false;
-  std::string current_;   // the manifest in place before this build, or ""
-  std::string previous_;  // the one before it, as the folder keeps it, or ""
+  std::string current_;          // the manifest in place before this build, or ""
+  std::string previous_;         // the one before it, as the folder keeps it, or ""
   std::set<std::string> known_;  // what current_ and previous_ name
   std::vector<bool> present_;    // per piece of the bundle: already there with these bytes
   std::size_t written_ = 0;

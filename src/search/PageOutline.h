@@ -23,8 +23,8 @@ struct PageOutline {
 
   std::string title;  // the first <title>'s text, or the first heading's; "" when neither
   std::vector<Heading> headings;
-  std::string text;  // the visible text, at most kTextLimit bytes (cut at a code point)
-  std::string lang;  // <html lang>'s primary subtag, lower case; "" when absent
+  std::string text;       // the visible text, at most kTextLimit bytes (cut at a code point)
+  std::string lang;       // <html lang>'s primary subtag, lower case; "" when absent
   bool redirect = false;  // a <meta http-equiv="refresh"> naming a URL
   bool noindex = false;   // a <meta name="robots"> whose content says noindex
 

@@ -9,8 +9,8 @@
 namespace quarry::ranking {
 
 inline constexpr double kK1 = 1.2;
-inline constexpr double kBody = 0.75;   // b
-inline constexpr double kTitle = 0.5;   // bt
+inline constexpr double kBody = 0.75;  // b
+inline constexpr double kTitle = 0.5;  // bt
 inline constexpr double kWeightTitle = 6;
 inline constexpr double kWeightHeadings = 2.5;
 inline constexpr double kWeightUrl = 2;
@@ -21,7 +21,6 @@ inline constexpr double kFolded = 0.8;
 inline constexpr double kStem = 0.6;
 inline constexpr double kPrefix = 0.5;
 
-
 // Impacts are stored times this.
 inline constexpr double kImpactScale = 256;
 
@@ -31,8 +30,8 @@ inline constexpr unsigned kInHeadings = 2;
 inline constexpr unsigned kInUrl = 4;
 
 struct PageLengths {
-  double body;       // words in the page's word stream
-  double title;      // words in its title
+  double body;   // words in the page's word stream
+  double title;  // words in its title
 };
 
 // The stored impact of a form occurring count times in the body and in fields, on a page of

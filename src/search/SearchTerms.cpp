@@ -38,16 +38,15 @@ void AppendFoldedUtf8(std::string_view text, std::string& out) {
     ++i;
   }
   utf8proc_uint8_t* composed = nullptr;
-  const utf8proc_ssize_t composedLength = utf8proc_map(
-      reinterpret_cast<const utf8proc_uint8_t*>(stripped.data()),
-      static_cast<utf8proc_ssize_t>(stripped.size()), &composed,
-      static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+  const utf8proc_ssize_t composedLength =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(stripped.data()),
+                   static_cast<utf8proc_ssize_t>(stripped.size()), &composed,
+                   static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
   if (composedLength < 0) {
     out += stripped;
     return;
   }
-  const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> composedOwner(composed,
-                                                                               &std::free);
+  const std::unique_ptr<utf8proc_uint8_t, decltype(&std::free)> composedOwner(composed, &std::free);
   out.append(reinterpret_cast<const char*>(composed), static_cast<std::size_t>(composedLength));
 }
 
@@ -55,9 +54,9 @@ void AppendFoldedUtf8(std::string_view text, std::string& out) {
 
 std::size_t DecodeCodePoint(const char* text, std::size_t size, char32_t& codePoint) {
   utf8proc_int32_t cp = 0;
-  const utf8proc_ssize_t n = utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text),
-                                              static_cast<utf8proc_ssize_t>(size < 4 ? size : 4),
-                                              &cp);
+  const utf8proc_ssize_t n =
+      utf8proc_iterate(reinterpret_cast<const utf8proc_uint8_t*>(text),
+                       static_cast<utf8proc_ssize_t>(size < 4 ? size : 4), &cp);
   if (n <= 0) return 0;
   codePoint = static_cast<char32_t>(cp);
   return static_cast<std::size_t>(n);

@@ -235,16 +235,19 @@ TEST_F(QuarryCliTest, WordsOfEveryScriptAreKeptWholeAndFoundInAnyCase) {
   EXPECT_EQ(Run({"search", "ελληνικά", "RÉSUMÉ", "WORD"}).out, "0\tintl/a.html\tПривет world\n");
   EXPECT_EQ(Run({"search", "Caf"}).out, "");
 
-  // Prefixes: the *s go, the rest is trimmed (a single letter kept) and folded.
+  // Prefixes: the *s go, the rest is trimmed (a single letter kept) and folded. White space of
+  // every kind cuts an argument into words.
   const std::string a = "0\tintl/a.html\tПривет world\n";
   const std::string b = "1\tintl/b.html\tintl/b.html\n";
   const struct {
     std::vector<std::string> words;
     std::string out;
   } rows[] = {
-      {{"пРиВ*"}, a + b},   {{"Caf*"}, a},       {{"w*"}, a + b},
-      {{"(ελλ**"}, a},      {{"* word"}, a + b}, {{"wor* привет*"}, a + b},
-      {{"worl*", "б*"}, a}, {{"caf.*"}, a},      {{"wordy*"}, ""},
+      {{"пРиВ*"}, a + b},   {{"Caf*"}, a},
+      {{"w*"}, a + b},      {{"(ελλ**"}, a},
+      {{"* word"}, a + b},  {{"wor* привет*"}, a + b},
+      {{"worl*", "б*"}, a}, {{"caf.*"}, a},
+      {{"wordy*"}, ""},     {{"worl*\u00a0б*\tcafé\u3000"}, a},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args{"search"};
@@ -583,7 +586,8 @@ TEST_F(QuarryCliTest, WebWithoutBundleWritesThePageAndItsSettings) {
                   row.siteRoot + "\",\n  \"strip\": [" + row.strip + "]")
         << args[1];
     const bool copied = std::find(row.args.begin(), row.args.end(), "--out") != row.args.end();
-    EXPECT_EQ(settings.find("\"copies\": {\"qryfDb.dat\": {\"size\": ") != std::string::npos, copied);
+    EXPECT_EQ(settings.find("\"copies\": {\"qryfDb.dat\": {\"size\": ") != std::string::npos,
+              copied);
     const std::string warning = std::to_string(row.outside) + " of 10 pages";
     EXPECT_EQ(web.err.find(warning) != std::string::npos, row.outside > 0) << args[1] << web.err;
     for (const char* name : {"search.html", "quarry-search.js", "quarry-search.css"}) {

@@ -80,7 +80,8 @@ std::set<std::string> Files(const std::string& folder) {
 
 TEST(BundleTest, RanksTheSampleSiteAsTheTableSays) {
   TestDirectory dir("bundle");
-  fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir / "site", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir / "site",
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   Indexed index;
   IndexSite(dir / "site", index);
   const BundleBuilder::Bundle bundle = MakeBundle(index);
@@ -102,7 +103,8 @@ TEST(BundleTest, RanksTheSampleSiteAsTheTableSays) {
 
 TEST(BundleTest, APageChangedSinceItWasIndexedStopsTheBuild) {
   TestDirectory dir("bundle");
-  fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir / "site", fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+  fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir / "site",
+           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   Indexed index;
   IndexSite(dir / "site", index);
   const struct {
@@ -160,7 +162,7 @@ TEST(BundleTest, NewPiecesComeBeforeTheManifestAndOnlyOurOldOnesGo) {
   EXPECT_EQ(has(builds[2]), builds[2].pieces.size());  // the new build
   EXPECT_EQ(has(builds[1]), builds[1].pieces.size());  // the previous one stays
   EXPECT_LT(has(builds[0]), builds[0].pieces.size());  // the one before goes, but what is shared
-  EXPECT_EQ(files.count("notes.txt"), 1U);              // and what no manifest named stays
+  EXPECT_EQ(files.count("notes.txt"), 1U);             // and what no manifest named stays
   BundleReader reader;
   std::string error;
   ASSERT_TRUE(reader.Open(out, error)) << error;

@@ -36,9 +36,15 @@ TEST(QueryTest, EditDistanceCountsCodePointsAndTranspositions) {
     std::size_t limit;
     std::size_t distance;
   } rows[] = {
-      {"configuraton", "configuration", 2, 1}, {"teh", "the", 1, 1},  {"abcd", "acbd", 1, 1},
-      {"caf\xC3\xA9", "cafe", 1, 1},            {"abc", "xyz", 1, 2},   {"kitten", "sitting", 3, 3},
-      {"ca", "abc", 3, 3},                       {"same", "same", 1, 0}, {"a", "abcdef", 2, 3},
+      {"configuraton", "configuration", 2, 1},
+      {"teh", "the", 1, 1},
+      {"abcd", "acbd", 1, 1},
+      {"caf\xC3\xA9", "cafe", 1, 1},
+      {"abc", "xyz", 1, 2},
+      {"kitten", "sitting", 3, 3},
+      {"ca", "abc", 3, 3},
+      {"same", "same", 1, 0},
+      {"a", "abcdef", 2, 3},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(EditDistance(row.a, row.b, row.limit), row.distance) << row.a << " " << row.b;

@@ -15,6 +15,7 @@ const QUERIES = [
 ];
 
 let work;
+let bundles; // does quarry-cli write search bundles?
 let server;
 let browser;
 
@@ -63,9 +64,15 @@ before(async () => {
   mkdirSync(join(site, "_search"));
   const indexed = cli(["index", "--no-progress", "-q", "--db", "site/_search", "site"], work);
   assert.equal(indexed.status, 0, indexed.stderr);
+  bundles = hasCliCommand("web") && cli(["web", "--help"], work).stdout.toString().includes("--no-bundle");
   if (hasCliCommand("web")) {
-    const web = cli(["web", "--db", "site/_search", "--site-root", "site/"], work);
+    // The three-file page here; a bundle of the same index in _real when quarry-cli writes one.
+    const web = cli(["web", "--db", "site/_search", "--site-root", "site/", ...(bundles ? ["--no-bundle"] : [])], work);
     assert.equal(web.status, 0, web.stderr);
+    if (bundles) {
+      const real = cli(["web", "-q", "--db", "site/_search", "--site-root", "site/", "--out", "site/_real"], work);
+      assert.equal(real.status, 0, real.stderr);
+    }
   } else {
     for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
       cpSync(join(repo, "web", name), join(site, "_search", name));
@@ -273,7 +280,7 @@ test("readable at 360 pixels, in the light and the dark scheme", async () => {
 test("a bundle: found while typing, ranked, marked, with sections; phrases and typos", async () => {
   const page = await openPage("/_bundle/search.html");
   await page.keyboard.type("instal", { delay: 20 });
-  await page.waitForSelector(".qs-result");
+  await page.waitForSelector('[data-shown="instal"]');
   assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.href)),
     [`${server.origin}/docs/install.html`]);
   assert.deepEqual(await page.locator(".qs-result mark").allTextContents(), ["Installing", "install", "installer"]);
@@ -312,11 +319,23 @@ test("an embedded box speaks its page's language and fetches nothing until it is
   assert.equal(await page.locator(".qs-label").textContent(), "Diese Website durchsuchen");
   await page.focus(".qs-input");
   await page.keyboard.type("configuration ");
-  await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "2 Seiten gefunden.");
+  await page.waitForFunction(() => document.querySelector(".qs-status")?.textContent === "2 Seiten gefunden.");
   assert.match(await page.locator(".qs-help").textContent(), /^Gefunden werden Seiten mit allen Wörtern/);
   assert.ok(page.requests.includes("/_bundle/quarry-search-lang-de.json"));
   assert.ok(!page.requests.some((r) => r.includes("/quarry-bundle/p-")), "no position piece without a phrase");
   await page.fill(".qs-input", "qqqqqq");
   await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "Nichts da.");
+  await page.done();
+});
+
+test("the bundle quarry-cli writes for the sample site", async (t) => {
+  if (!bundles) return t.skip("quarry-cli writes no bundle");
+  const page = await openPage("/_real/search.html?q=reference");
+  await page.waitForSelector(".qs-result");
+  assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.pathname)),
+    ["/docs/api/reference.htm", "/blog/2024/post.Html", "/docs/INDEX.HTM"]);
+  assert.equal(await page.locator(".qs-result .qs-title").first().textContent(), "API Reference");
+  assert.deepEqual(await page.locator(".qs-result").first().locator(".qs-excerpt mark").allTextContents(),
+    ["Reference", "reference"]);
   await page.done();
 });
