@@ -67,23 +67,23 @@ std::vector<std::string> WriteBundle(const std::string& out, const BundleBuilder
 std::string Pages(BundleReader& reader, const std::string& query) {
   std::string pages;
   for (const SearchHit& hit : SearchBundle(reader, ParseQuery(query, false)).hits) {
-    pages += (pages.empty() ? "" : " ") + std::to_string(hit.page);
+    if (!pages.empty()) pages += ' ';
+    pages.append(std::to_string(hit.page));
   }
   return pages;
 }
 
 std::set<std::string> Files(const std::string& folder) {
   std::set<std::string> names;
-  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
   return names;
 }
 
 TEST(BundleTest, RanksTheSampleSiteAsTheTableSays) {
   TestDirectory dir("bundle");
-  fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir / "site",
-           fs::copy_options::recursive | fs::copy_options::copy_symlinks);
   Indexed index;
-  IndexSite(dir / "site", index);
+  IndexSite(std::string(QUARRY_TEST_DATA_DIR) + "/site", index);
   const BundleBuilder::Bundle bundle = MakeBundle(index);
   EXPECT_EQ(bundle.entered, index.pages.Size());
   ASSERT_TRUE(WriteBundle(dir / "out", bundle).empty());
@@ -193,7 +193,13 @@ TEST(BundleTest, NamesItDidNotWriteAreRefusedAndDamageIsFound) {
     fs::create_directory(out);
     const std::string what = row.what;
     if (what == "unmarked folder") fs::create_directory(out + "/quarry-bundle");
-    if (what == "link folder") fs::create_directory_symlink(dir.Path(), out + "/quarry-bundle");
+    if (what == "link folder") {
+#ifdef _WIN32
+      continue;  // Wine makes no symbolic links
+#else
+      fs::create_directory_symlink(dir.Path(), out + "/quarry-bundle");
+#endif
+    }
     if (what == "foreign piece" || what == "fifo piece") {
       // A marked folder, but no manifest of Quarry's names the file.
       fs::create_directory(out + "/quarry-bundle");
