@@ -111,7 +111,11 @@ std::string Compressed(std::string_view bytes, int level) {
   if (deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::bad_alloc();
   }
-  std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())), '\0');
+  // The same bytes on every system: the header names no system (zlib would put its own).
+  gz_header header{};
+  header.os = 255;
+  deflateSetHeader(&stream, &header);
+  std::string out(deflateBound(&stream, static_cast<uLong>(bytes.size())) + 32, '\0');
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
   stream.avail_in = static_cast<uInt>(bytes.size());
   stream.next_out = reinterpret_cast<Bytef*>(out.data());
