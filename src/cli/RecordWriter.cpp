@@ -3,6 +3,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "cli/PrintError.h"
 
 namespace quarry {
 
@@ -19,7 +22,7 @@ void RecordWriter::EndRecord() {
 
 bool RecordWriter::Finish() {
   if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fprintf(stderr, "quarry-cli: cannot write the output: %s\n", std::strerror(errno));
+  PrintError(std::string("cannot write the output: ") + std::strerror(errno));
   return false;
 }
 
