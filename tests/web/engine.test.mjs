@@ -49,7 +49,7 @@ test("the sample site's index decodes to its pages, titles and words", () => {
   const titles = decodeTexts(expected("qryiDb.dat")).map(text);
   assert.equal(paths.length, 10);
   assert.deepEqual([paths[0], paths[6], paths[9]],
-    ["site/.hidden.html", "site/docs/guide.html", "site/index.html"]);
+    ["site/_hidden.html", "site/docs/guide.html", "site/index.html"]);
   assert.deepEqual([titles[0], titles[3], titles[6]],
     ["hidden page", "site/blog/index.htm", "  the guide  "]);
   const list = words(expected("qrywDb.dat"));
@@ -177,7 +177,7 @@ test("search answers as quarry-cli search does on the sample site", () => {
   ];
   for (const [query, pages] of rows) assert.deepEqual(index.search(query).map((r) => r.page), pages, query);
   assert.deepEqual(index.search("hidden")[0],
-    { page: 0, path: "site/.hidden.html", url: "http://127.0.0.1/.hidden.html", title: "hidden page" });
+    { page: 0, path: "site/_hidden.html", url: "http://127.0.0.1/_hidden.html", title: "hidden page" });
 });
 
 test("files that disagree are fetched once more past the cache", async (t) => {
