@@ -45,8 +45,8 @@ SiteWalker::Pages SitePages::SortedWalk() const {
   for (std::size_t i = 0; i < walk.paths.size(); ++i) {
     const std::string& page = walk.paths[i];
     const std::size_t slash = page.rfind('/');
-    if (page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
-                     "search.html") == 0 &&
+    if (page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, kWebPageName) ==
+            0 &&
         HoldsMark(page, kWebPageMark, kWebPageMarkWithin)) {
       continue;
     }

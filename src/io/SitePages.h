@@ -28,7 +28,7 @@ class SitePages {
   bool Add(const std::string& path);
 
   // Every page gathered, each as often as found, in the page order, without any file named
-  // search.html that carries the search page's mark.
+  // kWebPageName (search.html) that carries the search page's mark.
   std::vector<std::string> SortedPages() const;
   // The same pages with the folders walked (SiteWalker::SortedWalk).
   SiteWalker::Pages SortedWalk() const;
