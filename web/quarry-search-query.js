@@ -78,23 +78,33 @@ export function foldBytes(bytes, start = 0, end = bytes.length) {
   return out.slice(0, foldInto(bytes, start, end, out, 0));
 }
 
+// White space between query words: ASCII white space and the Unicode spaces the filter counts,
+// which are Unicode's White_Space.
+const SPACE = /\p{White_Space}/u;
+const SPACES = /\p{White_Space}+/u;
+
 /**
- * The terms of a query for the three index files: its UTF-8 bytes cut at spaces, each piece
- * trimmed and folded; a piece ending in `*` is a prefix (the `*`s go, the single-character rule
+ * The words of a query: the pieces between runs of white space (SPACE: ASCII's, and U+0085,
+ * U+00A0, U+1680, U+2000-U+200A, U+2028, U+2029, U+202F, U+205F, U+3000), none empty.
+ * @param {string} query
+ * @returns {string[]}
+ */
+export function queryWords(query) {
+  return query.split(SPACES).filter((word) => word !== "");
+}
+
+/**
+ * The terms of a query for the three index files: its words (queryWords) as UTF-8 bytes, each
+ * trimmed and folded; a word ending in `*` is a prefix (the `*`s go, the single-character rule
  * does not apply). Empty terms and a bare `*` are left out.
  * @param {string} query
  * @returns {Term[]}
  */
 export function queryTerms(query) {
-  const bytes = encoder.encode(query);
   const terms = [];
-  let start = 0;
-  while (start <= bytes.length) {
-    let end = bytes.indexOf(0x20, start);
-    if (end < 0) end = bytes.length;
+  for (const word of queryWords(query)) {
     /** @type {Uint8Array} */
-    let piece = bytes.subarray(start, end);
-    start = end + 1;
+    let piece = encoder.encode(word);
     let stars = piece.length;
     while (stars > 0 && piece[stars - 1] === 0x2a) --stars;
     const prefix = stars < piece.length;
@@ -180,8 +190,6 @@ export function keyBytes(bytes) {
  *   runs: string[] }} QueryTerm
  */
 
-// White space between query words: ASCII white space and the Unicode spaces the filter counts.
-const SPACE = /[\t\n\v\f\r \u0085\u00a0\u1680\u2000-\u200a\u2028\u2029\u202f\u205f\u3000]/u;
 const RUN = /[\p{L}\p{M}\p{N}]+/gu;
 
 /**

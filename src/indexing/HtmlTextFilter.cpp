@@ -9,6 +9,7 @@
 
 #include "io/PageFile.h"
 #include "model/TextOrder.h"
+#include "model/Utf8Class.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -241,11 +242,24 @@ constexpr std::array<ByteClass, 256> MakeByteClasses() {
 }
 constexpr std::array<ByteClass, 256> kByteClasses = MakeByteClasses();
 
+// The text bytes that can begin the UTF-8 of a Unicode space (IsUnicodeSpace): U+0085 and
+// U+00A0 begin with 0xC2, U+1680 with 0xE1, U+2000 to U+205F with 0xE2 and U+3000 with 0xE3.
+// They begin many other characters too.
+constexpr std::array<bool, 256> MakeUnicodeSpaceStarts() {
+  std::array<bool, 256> starts{};
+  for (std::size_t b : {0xC2u, 0xE1u, 0xE2u, 0xE3u}) starts[b] = true;
+  return starts;
+}
+constexpr std::array<bool, 256> kUnicodeSpaceStarts = MakeUnicodeSpaceStarts();
+
+bool MayStartUnicodeSpace(char c) { return kUnicodeSpaceStarts[static_cast<unsigned char>(c)]; }
+
 ByteClass ClassOf(char c) { return kByteClasses[static_cast<unsigned char>(c)]; }
 
 // Copies the text bytes at the input's next byte to out, up to the first byte that is not a
-// text byte or the end of the input. REQUIRES: out has room for as many bytes as the input has
-// left (16 bytes are copied at a time, and out moves only past the text bytes among them).
+// text byte, or may start a Unicode space, or the end of the input. REQUIRES: out has room for as
+// many bytes as the input has left (16 bytes are copied at a time, and out moves only past the text
+// bytes among them).
 void CopyText(const char*& in, const char* end, char*& out) {
 #if defined(__SSE2__)
   const __m128i lessThan = _mm_set1_epi8('<');
@@ -253,14 +267,22 @@ void CopyText(const char*& in, const char* end, char*& out) {
   const __m128i blank = _mm_set1_epi8(' ');
   const __m128i tab = _mm_set1_epi8('\t');  // tab to CR are 9 to 13
   const __m128i four = _mm_set1_epi8(4);
+  const __m128i c2 = _mm_set1_epi8(static_cast<char>(0xC2));  // kUnicodeSpaceStarts: 0xC2,
+  const __m128i e1 = _mm_set1_epi8(static_cast<char>(0xE1));  // and 0xE1 to 0xE3
+  const __m128i two = _mm_set1_epi8(2);
   while (end - in >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
     const __m128i fromTab = _mm_sub_epi8(bytes, tab);
     const __m128i controlSpace = _mm_cmpeq_epi8(_mm_min_epu8(fromTab, four), fromTab);
-    const __m128i other = _mm_or_si128(
+    __m128i other = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(bytes, lessThan), _mm_cmpeq_epi8(bytes, ampersand)),
         _mm_or_si128(_mm_cmpeq_epi8(bytes, blank), controlSpace));
+    if (_mm_movemask_epi8(bytes) != 0) {  // bytes 0x80-0xFF: look for Unicode space starts too
+      const __m128i fromE1 = _mm_sub_epi8(bytes, e1);
+      other = _mm_or_si128(other, _mm_or_si128(_mm_cmpeq_epi8(bytes, c2),
+                                               _mm_cmpeq_epi8(_mm_min_epu8(fromE1, two), fromE1)));
+    }
     const auto mask = static_cast<unsigned>(_mm_movemask_epi8(other));
     if (mask != 0) {
       const int n = std::countr_zero(mask);
@@ -272,7 +294,7 @@ void CopyText(const char*& in, const char* end, char*& out) {
     out += 16;
   }
 #endif
-  while (in < end && ClassOf(*in) == kText) *out++ = *in++;
+  while (in < end && ClassOf(*in) == kText && !MayStartUnicodeSpace(*in)) *out++ = *in++;
 }
 
 void Append(std::string_view bytes, char*& out) {
@@ -323,17 +345,29 @@ void HtmlTextFilter::Filter(std::string_view page) {
 
   Input in{page.data(), page.data() + page.size()};
   int blanks = 0;  // white space since the last text byte, offset by the last tag's weight
+  const auto addWhiteSpace = [&] {
+    // Once at 1 or more, the counter cannot come back to exactly 1, so it stops at 2.
+    if (blanks < 2 && ++blanks == 1) *out++ = ' ';
+  };
   while (in.next < in.end) {
     const char c = *in.next++;
     switch (ClassOf(c)) {
       case kText:
+        if (MayStartUnicodeSpace(c)) {
+          const std::size_t space =
+              WhiteSpaceLength(in.next - 1, static_cast<std::size_t>(in.end - in.next) + 1);
+          if (space > 0) {
+            in.next += space - 1;
+            addWhiteSpace();
+            break;
+          }
+        }
         *out++ = c;
         CopyText(in.next, in.end, out);
         blanks = 0;
         break;
       case kSpace:
-        // Once at 1 or more, the counter cannot come back to exactly 1, so it stops at 2.
-        if (blanks < 2 && ++blanks == 1) *out++ = ' ';
+        addWhiteSpace();
         break;
       case kTagStart: {
         const std::optional<std::string_view> tag = ReadTag(in);

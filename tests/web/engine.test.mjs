@@ -8,7 +8,7 @@ import { test } from "node:test";
 import {
   buildIndex, decodeReferences, decodeTexts, decodeWords, LinkMaker, open, pagesOf,
 } from "../../web/quarry-search-legacy.js";
-import { cutQuery, foldBytes, keyBytes, queryTerms } from "../../web/quarry-search-query.js";
+import { cutQuery, foldBytes, keyBytes, queryTerms, queryWords } from "../../web/quarry-search-query.js";
 import { displayText, trimWord } from "../../web/quarry-search-text.js";
 import { contentHash } from "../../web/quarry-search-bundle.js";
 import { editDistance } from "../../web/quarry-search-rank.js";
@@ -158,11 +158,28 @@ test("queries are cut into terms as the shared table says", () => {
   }
 });
 
+test("a query is cut into words at white space as the shared table says", () => {
+  const utf8 = new TextDecoder("utf-8", { fatal: true });
+  const rows = table("space-cases.tsv").filter(([input]) => {
+    try {
+      utf8.decode(input);
+      return true;
+    } catch {
+      return false; // bytes of no character: a query typed into the page is always text
+    }
+  });
+  assert.ok(rows.length > 30);
+  for (const [input, want] of rows) {
+    assert.deepEqual(bytes(queryWords(utf8.decode(input)).join(" ")), want, text(input));
+  }
+});
+
 test("a query becomes folded terms, prefixes marked by a trailing star", () => {
   const rows = [
     ["Install  GUIDE", ["install", "guide"], [false, false]],
     ["j* *  ** (Doc.*", ["j", "doc"], [true, true]],
     ["a . ПРИВЕТ я", ["привет"], [false]],
+    ["Install\u00a0GUIDE\u3000j*", ["install", "guide", "j"], [false, false, true]],
     ["", [], []],
   ];
   for (const [query, keys, prefixes] of rows) {
