@@ -185,7 +185,110 @@ constexpr std::size_t SumOfTagAppends() {
   return sum;
 }
 constexpr std::size_t kMaxTagAppend = 48;
-static_assert(SumOfTagAppends() <= kMaxTagAppend);
+static_assert(SumOfTagAppends() + 1 <= kMaxTagAppend);  // and the blank of a block tag
+
+// Rows append only blanks, tabs and line feeds: a tag that matched rows without appending
+// anything appended none of them.
+constexpr bool AppendsAreWhiteSpace() {
+  for (const TagRow& row : kTagRows) {
+    for (char c : row.appends) {
+      if (c != ' ' && c != '\t' && c != '\n') return false;
+    }
+  }
+  return true;
+}
+static_assert(AppendsAreWhiteSpace());
+
+// ---- Block and cell tags ------------------------------------------------------------------------
+
+// The tags that end a word even when no row appends anything for them: a tag whose name (the
+// bytes after '<' or '</' up to a blank, tab, LF, CR, FF, '/' or '>') is one of these, ignoring
+// ASCII case.
+constexpr std::string_view kBlockTagNames[] = {
+    "address", "article", "aside",  "blockquote", "br",       "caption",    "dd",     "details",
+    "dialog",  "div",     "dl",     "dt",         "fieldset", "figcaption", "figure", "footer",
+    "form",    "h1",      "h2",     "h3",         "h4",       "h5",         "h6",     "header",
+    "hgroup",  "hr",      "legend", "li",         "main",     "menu",       "nav",    "ol",
+    "option",  "p",       "pre",    "search",     "section",  "summary",    "table",  "tbody",
+    "td",      "tfoot",   "th",     "thead",      "tr",       "ul"};
+
+// The names as a trie over lower-cased bytes, walked one tag byte at a time. A byte's class:
+// kNameEnd for the bytes that end a name, kNoName for a byte that stands in no listed name
+// (a lower-case letter or digit of the names, upper-case letters alike, has a class of its own).
+constexpr std::uint8_t kNameEnd = 0;
+constexpr std::uint8_t kNoName = 1;
+constexpr std::size_t kNameClassCount = 2 + 26 + 10;
+
+constexpr std::array<std::uint8_t, 256> MakeNameClasses() {
+  std::array<std::uint8_t, 256> classes{};
+  classes.fill(kNoName);
+  for (char c : {' ', '\t', '\n', '\r', '\f', '/', '>'})
+    classes[static_cast<unsigned char>(c)] = kNameEnd;
+  std::uint8_t next = 2;
+  for (std::string_view name : kBlockTagNames) {
+    for (char c : name) {
+      if (classes[static_cast<unsigned char>(c)] != kNoName) continue;
+      classes[static_cast<unsigned char>(c)] = next;
+      classes[static_cast<unsigned char>(ToUpperAscii(c))] = next;
+      ++next;
+    }
+  }
+  return classes;
+}
+constexpr std::array<std::uint8_t, 256> kNameClasses = MakeNameClasses();
+
+// A walk stops in kNotName or kName; kRoot is where it starts, and every other state is the
+// prefix of a name that led to it. A name-ending byte leads to kName from a whole name.
+constexpr std::uint8_t kNotName = 0;
+constexpr std::uint8_t kName = 1;
+constexpr std::uint8_t kRoot = 2;
+constexpr std::size_t kNameStateLimit = 256;
+using NameTrie = std::array<std::array<std::uint8_t, kNameClassCount>, kNameStateLimit>;
+
+constexpr std::size_t NameTrieStates() {
+  std::size_t states = kRoot + 1;
+  for (std::string_view name : kBlockTagNames) states += name.size();
+  return states;  // at most: no two names share a prefix
+}
+static_assert(NameTrieStates() <= kNameStateLimit);
+
+constexpr NameTrie MakeNameTrie() {
+  NameTrie next{};
+  std::size_t states = kRoot + 1;
+  for (std::string_view name : kBlockTagNames) {
+    std::size_t state = kRoot;
+    for (char c : name) {
+      std::uint8_t& to = next[state][kNameClasses[static_cast<unsigned char>(c)]];
+      if (to == kNotName) to = static_cast<std::uint8_t>(states++);
+      state = to;
+    }
+    next[state][kNameEnd] = kName;
+  }
+  return next;
+}
+constexpr NameTrie kNameTrie = MakeNameTrie();
+
+constexpr bool NamesAreLowerCaseLettersAndDigits() {
+  for (std::string_view name : kBlockTagNames) {
+    if (name.empty()) return false;
+    for (char c : name) {
+      if (c != ToLowerAscii(c) || kNameClasses[static_cast<unsigned char>(c)] <= kNoName)
+        return false;
+    }
+  }
+  return true;
+}
+static_assert(NamesAreLowerCaseLettersAndDigits());
+
+// Whether tag (from '<' to '>', at least two bytes) is a block or cell tag.
+bool IsBlockTag(std::string_view tag) {
+  std::size_t state = kRoot;
+  for (std::size_t i = tag[1] == '/' ? 2 : 1; i < tag.size(); ++i) {
+    state = kNameTrie[state][kNameClasses[static_cast<unsigned char>(tag[i])]];
+    if (state < kRoot) return state == kName;
+  }
+  return kNameTrie[state][kNameEnd] == kName;  // the name ends with the tag
+}
 
 // ---- The entity table ---------------------------------------------------------------------------
 
@@ -408,6 +511,7 @@ bool HtmlTextFilter::SkipScript(std::string_view tag, Input& in) {
 
 int HtmlTextFilter::HandleTag(std::string_view tag, char*& out) {
   if (tag.size() < 2) return 0;  // every form has two bytes or more
+  const char* const start = out;
   int weight = 0;
   for (std::uint64_t rows =
            kRowsByKey[KeyOf(tag)] & kRowsByLength[std::min(tag.size(), kLengthCount - 1)];
@@ -416,6 +520,10 @@ int HtmlTextFilter::HandleTag(std::string_view tag, char*& out) {
     if (!RowMatches(row, tag)) continue;
     if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) Append(row.appends, out);
     weight += row.weight;
+  }
+  if (out == start && IsBlockTag(tag)) {  // the rows appended no blank, tab or line feed
+    *out++ = ' ';
+    weight = std::max(weight, 1);
   }
   return weight;
 }

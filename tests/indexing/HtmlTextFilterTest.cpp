@@ -170,6 +170,21 @@ TEST(HtmlTextFilterTest, WhiteSpaceAfterTagsDependsOnTheirWeight) {
   });
 }
 
+TEST(HtmlTextFilterTest, BlockAndCellTagsSeparateWords) {
+  ExpectTexts({
+      {"<td>a</td><td>b</td>", " a  b "},
+      {"1<td>operator", "1 operator"},
+      {"a<br/>b<br>c", "a b\nc"},
+      {"a<DIV class=x>b</div>c", "a b c"},
+      {"a <div>  b", "a  b"},  // the counter is 1 after the tag: white space adds nothing
+      {"a<p class=x>\xc2\xa0\tb", "a b"},
+      {"<dd class=x> x", " x"},
+      // inline tags still join what stands on either side
+      {"a<span>b</span>c<a href=x>d</a>e<em>f</em>", "abcdef"},
+      {"<DD>x", "\n\t\tx"},  // rows that append keep their weight
+  });
+}
+
 TEST(HtmlTextFilterTest, TagTableRows) {
   const struct {
     std::string tag;
@@ -186,7 +201,7 @@ TEST(HtmlTextFilterTest, TagTableRows) {
       {"</HEAD>", 2, "\n"},
       {"<H1>", 1, "\n"},
       {"</H1>", 1, "\n"},
-      {"<H1 align=center>", 1, ""},
+      {"<H1 align=center>", 1, " "},  // no line feed: too long; a block tag
       {"<CENTER>", 1, "\n"},
       {"<P>", -1, "\n\n"},
       {"<BR>", -1, "\n"},
@@ -201,22 +216,44 @@ TEST(HtmlTextFilterTest, TagTableRows) {
       {"<tr>", 1, "\n\t"},
       {"<IMG src=a.gif>", 1, ""},
       {"<A HREF=\"x.htm\">", 1, ""},
-      {"<FORM action=x>", 1, ""},
+      {"<FORM action=x>", 1, " "},
       {"</FORM>", 1, "\n"},
       {"<B>", 1, " "},
       {"</i>", 1, " "},
       // unlisted or not in a listed form: weight 0, nothing appended
       {"<a href=\"x.htm\">", 0, ""},
       {"<A href=x>", 0, ""},
-      {"<TD>", 0, ""},
-      {"</P>", 0, ""},
       {"<TITLE>", 0, ""},
       {"<FONT size=2>", 0, ""},
-      {"<table border=1>", 0, ""},
-      {"<p align=center>", 0, ""},
       {"<B >", 0, ""},
-      {"<!-- note -->", 0, ""},
+      {"<span class=x>", 0, ""},
+      {"<!-- div -->", 0, ""},
       {"<>", 0, ""},
+      // block and cell tags that no row appends for: one blank, weight at least 1
+      {"<TD>", 1, " "},
+      {"</td>", 1, " "},
+      {"</P>", 1, " "},
+      {"<p/>", 1, " "},
+      {"<table border=1>", 1, " "},
+      {"<p align=center>", 1, " "},
+      {"<DIV class=x>", 1, " "},
+      {"<br/>", 1, " "},
+      {"<br />", 1, " "},
+      {"<li\nclass=x>", 1, " "},
+      {"<DD class=x>", 1, " "},  // weight 0 without the blank
+      {"<tbody>", 1, " "},
+      {"<header>", 1, " "},  // the <H row weighs 1 and appends nothing at this length
+      {"</BlockQuote>", 1, " "},
+      {"<figcaption\tid=x>", 1, " "},
+      {"<thead>", 1, "\n\t"},  // the <TH row appends: nothing more
+      {"<hr/>", 2, "\n"},
+      // not a listed name
+      {"<tdx>", 0, ""},
+      {"<blockquot>", 0, ""},
+      {"<figcaptions>", 0, ""},
+      {"<div\v>", 0, ""},
+      {"<//div>", 0, ""},
+      {"<dir>", 0, ""},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(Peer::HandleTag(row.tag), (Peer::TagResult{row.weight, row.appended})) << row.tag;
@@ -388,6 +425,13 @@ Peer::TagResult ReferenceHandleTag(const std::string& tag) {
     for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
     return s;
   };
+  static const std::vector<std::string> blockNames = {
+      "address", "article", "aside",  "blockquote", "br",       "caption",    "dd",     "details",
+      "dialog",  "div",     "dl",     "dt",         "fieldset", "figcaption", "figure", "footer",
+      "form",    "h1",      "h2",     "h3",         "h4",       "h5",         "h6",     "header",
+      "hgroup",  "hr",      "legend", "li",         "main",     "menu",       "nav",    "ol",
+      "option",  "p",       "pre",    "search",     "section",  "summary",    "table",  "tbody",
+      "td",      "tfoot",   "th",     "thead",      "tr",       "ul"};
   Peer::TagResult result{0, ""};
   for (const Row& row : rows) {
     bool matched = false;
@@ -399,6 +443,18 @@ Peer::TagResult ReferenceHandleTag(const std::string& tag) {
     if (!matched) continue;
     if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) result.appended += row.appends;
     result.weight += row.weight;
+  }
+  // A block or cell tag: its name after "<" or "</" up to the first blank, tab, LF, CR, FF, "/"
+  // or ">" is listed, and the rows appended no blank, tab or line feed.
+  const std::size_t start = tag.compare(0, 2, "</") == 0 ? 2 : 1;
+  const std::string name =
+      tag.size() < start
+          ? ""
+          : lower(tag.substr(start, tag.find_first_of(" \t\n\r\f/>", start) - start));
+  const bool block = std::find(blockNames.begin(), blockNames.end(), name) != blockNames.end();
+  if (block && result.appended.find_first_of(" \t\n") == std::string::npos) {
+    result.appended += ' ';
+    result.weight = std::max(result.weight, 1);
   }
   return result;
 }
@@ -508,12 +564,15 @@ std::vector<std::string> ReferenceLines(const std::string& text, std::size_t lim
 
 std::string RandomTag(std::mt19937& random) {
   static const char* const starts[] = {
-      "<HTML>",  "<BODY>",   "</HEAD>", "<CENTER>", "</CENTER>", "<P>",      "<BR>",   "<H",
-      "</H",     "<DL>",     "</DL>",   "<DD>",     "<DT>",      "<LI>",     "<UL>",   "</UL>",
-      "<OL>",    "</OL>",    "<TABLE>", "</TABLE>", "<TH",       "</TH>",    "<TR",    "</TR>",
-      "<BLINK>", "</BLINK>", "<HR",     "<IMG",     "<A HREF",   "<FORM",    "</FORM", "<b>",
-      "</b>",    "<i>",      "</i>",    "<",        "</",        "<SCRIPT>", "<!--",   ""};
-  static const std::string alphabet = "<>/ =\"HhTtRrBbIiAaEeFfOoMmPpLlDdUuCcNnGgKkYy1x";
+      "<HTML>",  "<BODY>",      "</HEAD>",     "<CENTER>", "</CENTER>", "<P>",      "<BR>",
+      "<H",      "</H",         "<DL>",        "</DL>",    "<DD>",      "<DT>",     "<LI>",
+      "<UL>",    "</UL>",       "<OL>",        "</OL>",    "<TABLE>",   "</TABLE>", "<TH",
+      "</TH>",   "<TR",         "</TR>",       "<BLINK>",  "</BLINK>",  "<HR",      "<IMG",
+      "<A HREF", "<FORM",       "</FORM",      "<b>",      "</b>",      "<i>",      "</i>",
+      "<",       "</",          "<SCRIPT>",    "<!--",     "",          "<td",      "</td",
+      "<div",    "</DIV",       "<br/",        "<p ",      "</p",       "<LI",      "<tbody",
+      "<thead",  "<blockquote", "<Figcaption", "<dd ",     "<header",   "</th",     "<span"};
+  static const std::string alphabet = "<>/ =\"HhTtRrBbIiAaEeFfOoMmPpLlDdUuCcNnGgKkYy1x\t\n\v";
   std::string tag = starts[random() % std::size(starts)];
   for (char& c : tag) {
     if (random() % 6 == 0 && std::isalpha(static_cast<unsigned char>(c))) c ^= 0x20;
@@ -534,13 +593,52 @@ TEST(HtmlTextFilterTest, TagDispatchMatchesTryingEveryRow) {
 }
 
 std::string RandomPage(std::mt19937& random) {
-  static const char* const pieces[] = {
-      "<P>",          "<BR>",         "<HR>",     "<b>",        "</B>",     "<DD>",      "<TH>",
-      "<HTML>",       "</HEAD>",      "<H1>",     "<A HREF=x>", "<script>", "</SCRIPT>", "<!-- ",
-      "-->",          "&copy;",       "&trade;",  "&lt;",       "&",        ";",         " ",
-      "  ",           "\n",           "\r\n",     "\t",         "<",        ">",         "word",
-      "Zz",           "\xe9",         "\x80\xff", "(x).",       "[",        "}",         "\xc2\xa0",
-      "\xe3\x80\x80", "\xe2\x80\x8b", "\xc2",     "\xe2\x80",   "\xa0"};
+  static const char* const pieces[] = {"<P>",
+                                       "<BR>",
+                                       "<HR>",
+                                       "<b>",
+                                       "</B>",
+                                       "<DD>",
+                                       "<TH>",
+                                       "<HTML>",
+                                       "</HEAD>",
+                                       "<H1>",
+                                       "<A HREF=x>",
+                                       "<script>",
+                                       "</SCRIPT>",
+                                       "<!-- ",
+                                       "-->",
+                                       "&copy;",
+                                       "&trade;",
+                                       "&lt;",
+                                       "&",
+                                       ";",
+                                       " ",
+                                       "  ",
+                                       "\n",
+                                       "\r\n",
+                                       "\t",
+                                       "<",
+                                       ">",
+                                       "word",
+                                       "Zz",
+                                       "\xe9",
+                                       "\x80\xff",
+                                       "(x).",
+                                       "[",
+                                       "}",
+                                       "\xc2\xa0",
+                                       "\xe3\x80\x80",
+                                       "\xe2\x80\x8b",
+                                       "\xc2",
+                                       "\xe2\x80",
+                                       "\xa0",
+                                       "<td>",
+                                       "</td>",
+                                       "<DIV class=x>",
+                                       "<br/>",
+                                       "</p>",
+                                       "<span>"};
   std::string page;
   const auto count = random() % 120;
   for (unsigned i = 0; i < count; ++i) {

@@ -61,7 +61,7 @@ test("the sample site's index decodes to its pages, titles and words", () => {
   const titles = decodeTexts(expected("qryiDb.dat")).map(text);
   assert.equal(paths.length, 10);
   assert.deepEqual([paths[0], paths[6], paths[9]],
-    ["site/.hidden.html", "site/docs/guide.html", "site/index.html"]);
+    ["site/_hidden.html", "site/docs/guide.html", "site/index.html"]);
   assert.deepEqual([titles[0], titles[3], titles[6]],
     ["hidden page", "site/blog/index.htm", "  the guide  "]);
   const list = words(expected("qrywDb.dat"));
@@ -220,7 +220,7 @@ test("search answers as quarry-cli search does on the sample site", () => {
   const found = (query) => index.search(query).map((r) => r.page);
   for (const [query, pages] of rows) assert.deepEqual(found(query).sort((a, b) => a - b), pages, query);
   assert.deepEqual(index.search("hidden")[0],
-    { page: 0, path: "site/.hidden.html", url: "http://127.0.0.1/.hidden.html", title: "hidden page" });
+    { page: 0, path: "site/_hidden.html", url: "http://127.0.0.1/_hidden.html", title: "hidden page" });
   // Title and path matches first (6, 8), then page order (2, 7); the stored title "  the guide  ".
   assert.deepEqual(index.search("guide").map((r) => [r.page, r.title]),
     [[6, "the guide"], [8, "the guide"], [2, "a title that runs on"], [7, "documentation index"]]);
