@@ -2,10 +2,12 @@
 // Build followed by Save does in the window.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cli/Command.h"
+#include "io/PageFile.h"
 
 namespace quarry {
 
@@ -25,6 +27,7 @@ class IndexCommand : public Command {
     bool quiet = false;
     bool verbose = false;
     bool progress = true;
+    std::uint64_t maxPageSize = PageFile::kDefaultMaxSize;
   };
   // Indexes request.paths into request.database and saves; returns Run's exit status.
   static int Index(const Request& request);

@@ -129,7 +129,7 @@ class QuarryCliTest : public ::testing::Test {
 };
 
 const char* const kSitePages =
-    "0\tsite/.hidden.html\thidden page\n"
+    "0\tsite/_hidden.html\thidden page\n"
     "1\tsite/assets/sidebar.HTML\tsidebar\n"
     "2\tsite/blog/2024/post.Html\ta title that runs on\n"
     "3\tsite/blog/index.htm\tsite/blog/index.htm\n"

@@ -18,9 +18,11 @@ std::string TableTerms(const Query& query) {
 }
 
 TEST(QueryTest, CutsQueriesAsTheTableSays) {
-  for (const auto& row : ReadCaseColumns("query-cases.tsv", 3)) {
-    EXPECT_EQ(TableTerms(ParseQuery(row[0], false)), row[1]) << "query-cases.tsv:" << row[3];
-    EXPECT_EQ(TableTerms(ParseQuery(row[0], true)), row[2]) << "query-cases.tsv:" << row[3];
+  for (CaseFields& row : ReadCaseFields("query-cases.tsv", 1, 3)) {
+    row.fields.resize(3);
+    const std::vector<std::string>& f = row.fields;
+    EXPECT_EQ(TableTerms(ParseQuery(f[0], false)), f[1]) << "query-cases.tsv:" << row.line;
+    EXPECT_EQ(TableTerms(ParseQuery(f[0], true)), f[2]) << "query-cases.tsv:" << row.line;
   }
 }
 
