@@ -79,7 +79,7 @@ int SearchCommand::RunRanked(const std::string& text) {
   IndexDatabase database(IndexDirectory());
   LoadedIndex index;
   if (!LoadExisting(database, index)) return 1;
-  const std::string source = IndexSourceHash(ReadIndexFiles(IndexDirectory()));
+  const std::string source = IndexSourceHash(IndexDirectory());
   BundleReader bundle;
   std::string error;
   if (!bundle.Open(bundle_, error)) {

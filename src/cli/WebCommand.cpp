@@ -429,10 +429,12 @@ int WebCommand::Run() {
   const bool copyIndex = (withIndex_ || !bundled) && (knownOut.empty() || knownOut != realDatabase);
   LoadedIndex index;
   std::array<std::string, 3> files;
+  std::string source;
   {
     IndexDatabase indexDatabase(database);
     if (!LoadExisting(indexDatabase, index)) return 1;
-    files = ReadIndexFiles(database);
+    source = IndexSourceHash(database);
+    if (copyIndex) files = ReadIndexFiles(database);
   }
   Copies copies;
   if (copyIndex) {
@@ -474,7 +476,9 @@ int WebCommand::Run() {
     ProgressBar progress(pages.size(), !quiet_);
     builder.SetProgress([&progress](std::size_t done) { progress.Update(done); });
     try {
-      bundle = builder.Build(index.words, index.titles, pages, IndexSourceHash(files));
+      IndexPageWords words = IndexPageWords::Of(index.words, pages.size());
+      index.words.Clear();  // all the bundle needs of it now, and most of the index's memory
+      bundle = builder.Build(words, index.titles, pages, source);
     } catch (const BundleError& error) {
       progress.Clear();
       PrintError(error.what());

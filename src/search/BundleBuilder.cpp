@@ -1,6 +1,11 @@
 #include "search/BundleBuilder.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <atomic>
+#include <deque>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -32,9 +37,16 @@ namespace quarry {
 namespace {
 
 constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
-// A key piece (and a prefix piece) closes once its content is estimated to compress to this.
-constexpr std::size_t kPieceTarget = 40 * 1024;
+// Key and prefix pieces close once their content reaches these sizes, which compress to about
+// 40 kB.
+constexpr std::size_t kKeysRawTarget = 64 * 1024;
+constexpr std::size_t kPrefixesRawTarget = 80 * 1024;
 constexpr std::size_t kMaxPrefixKeys = 50;
+// zlib's levels: the pieces a search fetches are made small; fragments, many and read once per
+// result, a little faster; positions hardly compress at all.
+constexpr int kIndexLevel = 6;
+constexpr int kFragmentLevel = 4;
+constexpr int kPositionsLevel = 1;
 // Pages read ahead per thread.
 constexpr std::size_t kAheadPerThread = 4;
 
@@ -47,6 +59,8 @@ struct LocalTerm {
   std::uint32_t count = 0;  // positions
   std::uint32_t lastPosition = kNoPosition;
   std::uint32_t firstPosition = 0;  // into PageTerms::positions, once grouped
+  std::uint32_t encodedAt = 0;      // its positions as varints in PageTerms::encoded
+  std::uint32_t encodedLength = 0;
   std::uint8_t fields = 0;
   bool isWord = false;  // a word of the page, not only a run or a field's term
 };
@@ -59,6 +73,7 @@ class PageTerms {
     terms_.clear();
     occurrences_.clear();
     positions_.clear();
+    encoded_.clear();
     constexpr std::size_t kKeptSlots = 4096;
     if (slots_.size() > kKeptSlots) {
       std::vector<std::uint32_t>().swap(slots_);
@@ -95,14 +110,22 @@ class PageTerms {
     for (std::size_t i = 0; i < terms_.size(); ++i) fill[i] = terms_[i].firstPosition;
     for (const auto& [term, position] : occurrences_) positions_[fill[term]++] = position;
     occurrences_.clear();
+    // Each term's positions as the bundle stores them: the first, then the differences.
+    encoded_.clear();
+    for (LocalTerm& t : terms_) {
+      t.encodedAt = static_cast<std::uint32_t>(encoded_.size());
+      const std::uint32_t* p = positions_.data() + t.firstPosition;
+      for (std::uint32_t k = 0; k < t.count; ++k) PutVarint(encoded_, k == 0 ? p[0] : p[k] - p[k - 1]);
+      t.encodedLength = static_cast<std::uint32_t>(encoded_.size()) - t.encodedAt;
+    }
   }
 
   const std::vector<LocalTerm>& Terms() const { return terms_; }
   std::string_view Text(const LocalTerm& t) const {
     return std::string_view(bytes_).substr(t.offset, t.length);
   }
-  const std::uint32_t* Positions(const LocalTerm& t) const {
-    return positions_.data() + t.firstPosition;
+  std::string_view EncodedPositions(const LocalTerm& t) const {
+    return std::string_view(encoded_).substr(t.encodedAt, t.encodedLength);
   }
 
  private:
@@ -139,6 +162,7 @@ class PageTerms {
   std::vector<std::uint32_t> slots_;  // 1 + term index, 0 when free
   std::vector<std::pair<std::uint32_t, std::uint32_t>> occurrences_;
   std::vector<std::uint32_t> positions_;
+  std::string encoded_;
 };
 
 // What reading one page gives, on a reading thread.
@@ -351,7 +375,7 @@ class Forms {
   std::string_view Text(const Form& f) const {
     return std::string_view(bytes_).substr(f.offset, f.length);
   }
-  std::vector<Form>& All() { return forms_; }
+  std::deque<Form>& All() { return forms_; }
   void ReleaseTable() { std::vector<std::uint32_t>().swap(slots_); }
 
  private:
@@ -366,23 +390,23 @@ class Forms {
   }
 
   std::string bytes_;
-  std::vector<Form> forms_;
+  std::deque<Form> forms_;  // a deque: growing it moves no form
   std::vector<std::uint32_t> slots_;
 };
 
-// A key and the forms it groups (indices into Forms::All), in ascending order of form.
+// A key and its forms (indices into Forms::All), in ascending order of form.
 struct Key {
-  std::string text;
-  std::vector<std::uint32_t> forms;
+  std::string_view text;
+  std::uint32_t firstForm;  // into the sorted list of forms
+  std::uint32_t forms;
   std::uint32_t pages = 0;
+  std::uint32_t piece = 0;  // the key piece that holds it, and where its body begins there
+  std::uint32_t body = 0;
 };
 
-// ---- Writing pieces -----------------------------------------------------------------------------
-
-std::string JoinedHashes(const std::vector<BundleBuilder::Piece>& pieces, std::size_t first,
-                         std::size_t count) {
+std::string JoinedHashes(const std::vector<BundleBuilder::Piece>& pieces) {
   std::string hashes;
-  for (std::size_t i = first; i < first + count; ++i) hashes += pieces[i].hash;
+  for (const BundleBuilder::Piece& piece : pieces) hashes += piece.hash;
   return hashes;
 }
 
@@ -402,108 +426,100 @@ std::size_t SharedPrefix(std::string_view a, std::string_view b) {
   return i;
 }
 
-// Entries of a key or prefix piece, cut into pieces of about kPieceTarget compressed bytes.
-class PieceCutter {
+// The content of key or prefix pieces being made: entries of about kRawTarget bytes a piece.
+class PieceContents {
  public:
-  PieceCutter(std::string_view magic, PieceKind kind, int level, bool numbered)
-      : magic_(magic), kind_(kind), level_(level), numbered_(numbered) {}
+  PieceContents(std::string_view magic, bool numbered, std::size_t rawTarget)
+      : magic_(magic), numbered_(numbered), rawTarget_(rawTarget) {}
 
-  // Whether the next entry should start a new piece.
+  // Whether the next entry should begin a new piece.
   bool Full() const { return entries_ > 0 && body_.size() >= rawTarget_; }
 
-  void Add(std::string_view text, std::string_view body) {
+  // Adds an entry; returns where its body begins in the piece's body.
+  std::size_t Add(std::string_view text, std::string_view body, int kind) {
+    if (kind >= 0) PutVarint(body_, static_cast<std::uint64_t>(kind));
     const std::size_t shared = SharedPrefix(previous_, text);
     PutVarint(body_, shared);
     PutBytes(body_, text.substr(shared));
     PutVarint(body_, body.size());
+    const std::size_t at = body_.size();
     body_ += body;
     previous_.assign(text);
     ++entries_;
+    return at;
   }
-  void AddKind(unsigned kind) { PutVarint(body_, kind); }
 
-  // Closes the piece under way (when it has entries) into pieces.
-  void Close(std::vector<BundleBuilder::Piece>& pieces) {
-    if (entries_ == 0 && !numbered_) return;
+  // Ends the piece under way; its content is Contents().back().
+  void Close() {
     std::string content(magic_);
     PutVarint(content, kBundleFormat);
-    if (numbered_) PutVarint(content, number_++);
+    if (numbered_) PutVarint(content, contents_.size());
     PutVarint(content, entries_);
+    headers_.push_back(content.size());
     content += body_;
-    std::string gzip = Compressed(content, level_);
-    // Aim the next piece at the target from what this one compressed to.
-    if (!gzip.empty() && content.size() > 1024) {
-      const double ratio = static_cast<double>(content.size()) / static_cast<double>(gzip.size());
-      rawTarget_ = static_cast<std::size_t>(
-          std::clamp(ratio * kPieceTarget, 1.0 * kPieceTarget, 12.0 * kPieceTarget));
-    }
-    pieces.push_back({kind_, ContentHash(content), std::move(gzip)});
+    contents_.push_back(std::move(content));
     body_.clear();
     previous_.clear();
     entries_ = 0;
   }
 
-  std::size_t Entries() const { return entries_; }
+  std::size_t Count() const { return contents_.size(); }
+  // The bytes of piece i from its body's offset at on.
+  std::string_view BodyAt(std::size_t piece, std::size_t at) const {
+    return std::string_view(contents_[piece]).substr(headers_[piece] + at);
+  }
+  std::vector<std::string>& Contents() { return contents_; }
 
  private:
   std::string_view magic_;
-  PieceKind kind_;
-  int level_;
   bool numbered_;
-  std::size_t number_ = 0;
+  std::size_t rawTarget_;
   std::string body_;
   std::string previous_;
   std::size_t entries_ = 0;
-  std::size_t rawTarget_ = 3 * kPieceTarget;
+  std::vector<std::string> contents_;
+  std::vector<std::size_t> headers_;
 };
 
-// The position piece of one key piece: per key, its positions' bytes.
-class PositionPiece {
- public:
-  explicit PositionPiece(int level) : level_(level) {}
-
-  void Add(std::string_view positions) {
-    PutVarint(body_, positions.size());
-    body_ += positions;
-    ++keys_;
-  }
-  void Close(std::vector<BundleBuilder::Piece>& pieces) {
-    std::string content(kPositionsMagic);
-    PutVarint(content, kBundleFormat);
-    PutVarint(content, number_++);
-    PutVarint(content, keys_);
-    content += body_;
-    pieces.push_back({PieceKind::kPositions, ContentHash(content), Compressed(content, level_)});
-    body_.clear();
-    keys_ = 0;
-  }
-
- private:
-  int level_;
-  std::size_t number_ = 0;
-  std::string body_;
-  std::size_t keys_ = 0;
-};
+// Compresses contents into pieces of kind, on threads threads, in order.
+void CompressInto(std::vector<std::string>& contents, PieceKind kind, int level, unsigned threads,
+                  std::vector<BundleBuilder::Piece>& pieces) {
+  const std::size_t first = pieces.size();
+  pieces.resize(first + contents.size());
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    for (std::size_t i; (i = next++) < contents.size();) {
+      pieces[first + i] = {kind, ContentHash(contents[i]), Compressed(contents[i], level)};
+      std::string().swap(contents[i]);
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads && t < contents.size(); ++t) helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
+}
 
 }  // namespace
 
-BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titles,
-                                           const std::vector<Page>& pages,
-                                           const std::string& source) {
-  const std::size_t pageCount = pages.size();
-
-  // What the index says of each page: the sum of its words' hashes and their number.
-  std::vector<std::uint64_t> indexSum(pageCount, 0);
-  std::vector<std::uint32_t> indexCount(pageCount, 0);
+IndexPageWords IndexPageWords::Of(WordList& words, std::size_t pages) {
+  IndexPageWords sums;
+  sums.sum.assign(pages, 0);
+  sums.count.assign(pages, 0);
   for (const WordEntry* entry = words.GetFirst(); entry != nullptr; entry = words.GetNext()) {
     const std::uint64_t hash = HashWord(entry->GetText());
     for (const std::int32_t page : entry->GetPages()) {
-      if (page < 0 || static_cast<std::size_t>(page) >= pageCount) continue;
-      indexSum[static_cast<std::size_t>(page)] += hash;
-      ++indexCount[static_cast<std::size_t>(page)];
+      if (page < 0 || static_cast<std::size_t>(page) >= pages) continue;
+      sums.sum[static_cast<std::size_t>(page)] += hash;
+      ++sums.count[static_cast<std::size_t>(page)];
     }
   }
+  return sums;
+}
 
+BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
+                                           const TextList& titles, const std::vector<Page>& pages,
+                                           const std::string& source) {
+  const std::size_t pageCount = pages.size();
   Bundle bundle;
   Forms forms;
   std::vector<ranking::PageLengths> lengths(pageCount, {0, 0});
@@ -513,10 +529,11 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
   std::map<std::string, std::size_t> languages;
 
   const unsigned threads = BuildEngine::ThreadsFor(jobs_);
-  const int level = level_;
   OrderedReader<BundlePage>::Run(
       pageCount, threads, kAheadPerThread * threads,
-      [&](std::size_t i, BundlePage& page) { ReadPage(pages[i].path, pages[i].url, level, page); },
+      [&](std::size_t i, BundlePage& page) {
+        ReadPage(pages[i].path, pages[i].url, kFragmentLevel, page);
+      },
       [&](std::size_t i, BundlePage& page) {
         const std::string& path = pages[i].path;
         switch (page.status) {
@@ -532,7 +549,7 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
             const std::string_view indexed = i < titles.Size() ? titles.At(i) : std::string_view();
             const std::string_view title =
                 page.indexTitle.empty() ? std::string_view(path) : page.indexTitle;
-            if (page.wordSum != indexSum[i] || page.wordCount != indexCount[i] ||
+            if (page.wordSum != indexWords.sum[i] || page.wordCount != indexWords.count[i] ||
                 title != indexed) {
               throw BundleError(path + " changed since it was indexed; run quarry-cli index again");
             }
@@ -549,10 +566,7 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
               Form& form = forms.Get(page.terms.Text(t), t.hash);
               PutVarint(form.postings, static_cast<std::uint64_t>(number - form.lastPage));
               PutVarint(form.postings, std::uint64_t{t.count} * 16 + t.fields);
-              const std::uint32_t* p = page.terms.Positions(t);
-              for (std::uint32_t k = 0; k < t.count; ++k) {
-                PutVarint(form.positions, k == 0 ? p[0] : p[k] - p[k - 1]);
-              }
+              form.positions += page.terms.EncodedPositions(t);
               form.lastPage = number;
               ++form.df;
             }
@@ -570,6 +584,13 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
         if (progress_) progress_(i + 1);
       });
   forms.ReleaseTable();
+  const auto phase = [start = std::chrono::steady_clock::now()](const char* name) {
+    if (std::getenv("QUARRY_PHASES") != nullptr) {
+      std::fprintf(stderr, "%s %.3f\n", name,
+                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+  };
+  phase("read");
 
   // The means the lengths are measured against.
   ranking::PageLengths average{0, 0};
@@ -582,51 +603,92 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
   average.body = std::max(1.0, bundle.entered > 0 ? average.body / n : 1.0);
   average.title = std::max(1.0, bundle.entered > 0 ? average.title / n : 1.0);
 
-  // Keys: the forms grouped by their key, in ascending order of key, then form.
-  std::vector<Form>& all = forms.All();
-  std::vector<std::pair<std::string, std::uint32_t>> keyed(all.size());
+  // Keys: the forms grouped by their key, in ascending order of key, then form. Most forms are
+  // their own key (ASCII lower case); the others' keys are kept apart.
+  std::vector<Form*> all;
+  for (Form& form : forms.All()) all.push_back(&form);
+  std::vector<std::string> folded;
+  std::vector<std::uint32_t> foldedOf(all.size(), 0);  // 1 + index into folded, or 0
   for (std::size_t f = 0; f < all.size(); ++f) {
-    keyed[f] = {SearchKey(forms.Text(all[f])), static_cast<std::uint32_t>(f)};
+    const std::string_view text = forms.Text(*all[f]);
+    if (IsAsciiAlphanumeric(text) && std::none_of(text.begin(), text.end(), [](char c) {
+          return c >= 'A' && c <= 'Z';
+        })) {
+      continue;
+    }
+    std::string key = SearchKey(text);
+    if (key == text) continue;
+    folded.push_back(std::move(key));
+    foldedOf[f] = static_cast<std::uint32_t>(folded.size());
   }
-  std::sort(keyed.begin(), keyed.end(), [&](const auto& a, const auto& b) {
-    if (const int c = a.first.compare(b.first); c != 0) return c < 0;
-    return forms.Text(all[a.second]).compare(forms.Text(all[b.second])) < 0;
+  const auto keyOf = [&](std::size_t f) -> std::string_view {
+    return foldedOf[f] != 0 ? std::string_view(folded[foldedOf[f] - 1]) : forms.Text(*all[f]);
+  };
+  // Sorted by the first eight bytes of the key as a number first, then by the rest of the key
+  // and the form only where those agree.
+  const auto head = [](std::string_view text) {
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < 8; ++i) {
+      value = (value << 8) | (i < text.size() ? static_cast<unsigned char>(text[i]) : 0U);
+    }
+    return value;
+  };
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> sorted(all.size());
+  for (std::size_t f = 0; f < all.size(); ++f) {
+    sorted[f] = {head(keyOf(f)), static_cast<std::uint32_t>(f)};
+  }
+  std::sort(sorted.begin(), sorted.end(), [&](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    if (const int c = keyOf(a.second).compare(keyOf(b.second)); c != 0) return c < 0;
+    return forms.Text(*all[a.second]).compare(forms.Text(*all[b.second])) < 0;
   });
+  std::vector<std::uint32_t> order(all.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = sorted[i].second;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(sorted);
   std::vector<Key> keys;
-  for (auto& [text, f] : keyed) {
-    if (keys.empty() || keys.back().text != text) keys.push_back(Key{std::move(text), {}, 0});
-    keys.back().forms.push_back(f);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::string_view key = keyOf(order[i]);
+    if (keys.empty() || keys.back().text != key) {
+      keys.push_back(Key{key, static_cast<std::uint32_t>(i), 0});
+    }
+    ++keys.back().forms;
   }
-  std::vector<std::pair<std::string, std::uint32_t>>().swap(keyed);
 
-  // Key pieces and position pieces; the impacts of each form's postings, kept per key for the
-  // prefix entries.
+  phase("sorted");
+  // Key pieces and their position pieces.
   std::vector<std::string> shardFirst;
-  std::vector<Piece> keyPieces;
-  std::vector<Piece> positionPieces;
-  // Per key: (page, impact) of every posting of its forms, in page order per form.
-  std::vector<std::vector<std::pair<std::int32_t, std::uint32_t>>> keyImpacts(keys.size());
-  PieceCutter keyCutter(kKeysMagic, PieceKind::kKeys, level, true);
-  PositionPiece positionCutter(level);
-  std::string body;
+  PieceContents keyContents(kKeysMagic, true, kKeysRawTarget);
+  std::vector<std::string> positionContents;
   std::string positionBody;
+  std::size_t positionKeys = 0;
+  const auto closePositions = [&] {
+    std::string content(kPositionsMagic);
+    PutVarint(content, kBundleFormat);
+    PutVarint(content, positionContents.size());
+    PutVarint(content, positionKeys);
+    content += positionBody;
+    positionContents.push_back(std::move(content));
+    positionBody.clear();
+    positionKeys = 0;
+  };
+  std::string body;
+  std::string formsBody;
+  std::string keyPositions;
   std::vector<std::int32_t> keyPages;
   for (std::size_t k = 0; k < keys.size(); ++k) {
     Key& key = keys[k];
-    if (keyCutter.Full() || k == 0) {
+    if (k == 0 || keyContents.Full()) {
       if (k > 0) {
-        keyCutter.Close(keyPieces);
-        positionCutter.Close(positionPieces);
+        keyContents.Close();
+        closePositions();
       }
-      shardFirst.push_back(k == 0 ? std::string() : key.text);
+      shardFirst.push_back(k == 0 ? std::string() : std::string(key.text));
     }
-    body.clear();
-    positionBody.clear();
+    formsBody.clear();
+    keyPositions.clear();
     keyPages.clear();
-    std::string formsBody;
-    auto& impacts = keyImpacts[k];
-    for (const std::uint32_t f : key.forms) {
-      Form& form = all[f];
+    for (std::uint32_t f = key.firstForm; f < key.firstForm + key.forms; ++f) {
+      Form& form = *all[order[f]];
       const std::string_view text = forms.Text(form);
       PutBytes(formsBody, text == key.text ? std::string_view() : text);
       PutVarint(formsBody, form.df);
@@ -644,28 +706,34 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
                   p == 0 ? static_cast<std::uint64_t>(page) : static_cast<std::uint64_t>(delta));
         PutVarint(formsBody, countFields);
         PutVarint(formsBody, impact);
-        impacts.push_back({page, impact});
-        keyPages.push_back(page);
+        if (key.forms > 1) keyPages.push_back(page);
       }
-      positionBody += form.positions;
+      keyPositions += form.positions;
       std::string().swap(form.postings);
       std::string().swap(form.positions);
     }
-    std::sort(keyPages.begin(), keyPages.end());
-    key.pages = static_cast<std::uint32_t>(std::unique(keyPages.begin(), keyPages.end()) -
-                                           keyPages.begin());
+    if (key.forms > 1) {
+      std::sort(keyPages.begin(), keyPages.end());
+      key.pages = static_cast<std::uint32_t>(
+          std::unique(keyPages.begin(), keyPages.end()) - keyPages.begin());
+    } else {
+      key.pages = all[order[key.firstForm]]->df;
+    }
+    body.clear();
     PutVarint(body, key.pages);
-    PutVarint(body, key.forms.size());
+    PutVarint(body, key.forms);
     body += formsBody;
     PutVarint(body, 0);  // stems
-    keyCutter.AddKind(0);
-    keyCutter.Add(key.text, body);
-    positionCutter.Add(positionBody);
+    key.piece = static_cast<std::uint32_t>(keyContents.Count());
+    key.body = static_cast<std::uint32_t>(keyContents.Add(key.text, body, 0));
+    PutVarint(positionBody, keyPositions.size());
+    positionBody += keyPositions;
+    ++positionKeys;
   }
-  keyCutter.Close(keyPieces);
-  positionCutter.Close(positionPieces);
-  if (shardFirst.empty()) shardFirst.push_back("");
+  keyContents.Close();
+  closePositions();
 
+  phase("keys");
   // Prefix entries: every prefix of a shard's first key whose keys may reach past its shard.
   std::vector<std::string> prefixes;
   for (std::size_t s = 1; s < shardFirst.size(); ++s) {
@@ -679,22 +747,23 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
   std::sort(prefixes.begin(), prefixes.end());
   prefixes.erase(std::unique(prefixes.begin(), prefixes.end()), prefixes.end());
 
-  std::vector<Piece> prefixPieces;
   std::vector<std::string> prefixFirst;
-  PieceCutter prefixCutter(kPrefixesMagic, PieceKind::kPrefixes, level, false);
+  PieceContents prefixContents(kPrefixesMagic, false, kPrefixesRawTarget);
   std::vector<std::size_t> chosen;
   std::vector<std::pair<std::int32_t, std::uint32_t>> best;
+  std::vector<std::uint32_t> bestImpact(pageCount, 0);  // per page, 0 when not touched yet
+  std::vector<std::int32_t> touched;
   for (const std::string& p : prefixes) {
     const auto lo = std::lower_bound(keys.begin(), keys.end(), p,
                                      [](const Key& k, const std::string& t) { return k.text < t; });
     const std::optional<std::string> end = PrefixEnd(p);
-    const auto hi =
-        end ? std::lower_bound(lo, keys.end(), *end,
-                               [](const Key& k, const std::string& t) { return k.text < t; })
-            : keys.end();
+    const auto hi = end ? std::lower_bound(lo, keys.end(), *end,
+                                           [](const Key& k, const std::string& t) {
+                                             return k.text < t;
+                                           })
+                        : keys.end();
     chosen.clear();
-    for (auto it = lo; it != hi; ++it)
-      chosen.push_back(static_cast<std::size_t>(it - keys.begin()));
+    for (auto it = lo; it != hi; ++it) chosen.push_back(static_cast<std::size_t>(it - keys.begin()));
     const std::size_t take = std::min(chosen.size(), kMaxPrefixKeys);
     std::partial_sort(chosen.begin(), chosen.begin() + static_cast<std::ptrdiff_t>(take),
                       chosen.end(), [&](std::size_t a, std::size_t b) {
@@ -704,18 +773,35 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
     chosen.resize(take);
     body.clear();
     PutVarint(body, chosen.size());
-    best.clear();
+    touched.clear();
     for (const std::size_t k : chosen) {
       PutBytes(body, keys[k].text);
       PutVarint(body, keys[k].pages);
-      best.insert(best.end(), keyImpacts[k].begin(), keyImpacts[k].end());
+      // The key's postings, read back from its entry in its key piece.
+      PieceReader entry(keyContents.BodyAt(keys[k].piece, keys[k].body));
+      entry.Varint();  // pages
+      const std::uint64_t formCount = entry.Varint();
+      for (std::uint64_t f = 0; f < formCount; ++f) {
+        entry.Bytes();
+        const std::uint64_t df = entry.Varint();
+        std::uint64_t page = 0;
+        for (std::uint64_t i = 0; i < df; ++i) {
+          page = i == 0 ? entry.Varint() : page + entry.Varint();
+          entry.Varint();  // count and fields
+          const auto impact = static_cast<std::uint32_t>(entry.Varint());
+          if (page >= pageCount) continue;
+          std::uint32_t& b = bestImpact[page];
+          if (b == 0) touched.push_back(static_cast<std::int32_t>(page));
+          if (impact > b) b = impact;
+        }
+      }
     }
-    std::sort(best.begin(), best.end(), [](const auto& a, const auto& b) {
-      return a.first != b.first ? a.first < b.first : a.second > b.second;
-    });
-    best.erase(std::unique(best.begin(), best.end(),
-                           [](const auto& a, const auto& b) { return a.first == b.first; }),
-               best.end());
+    std::sort(touched.begin(), touched.end());
+    best.clear();
+    for (const std::int32_t page : touched) {
+      best.push_back({page, bestImpact[static_cast<std::size_t>(page)]});
+      bestImpact[static_cast<std::size_t>(page)] = 0;
+    }
     PutVarint(body, best.size());
     std::int32_t previous = 0;
     for (std::size_t b = 0; b < best.size(); ++b) {
@@ -724,16 +810,17 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
       PutVarint(body, best[b].second);
       previous = best[b].first;
     }
-    if (prefixCutter.Full() || prefixFirst.empty()) {
-      if (!prefixFirst.empty()) prefixCutter.Close(prefixPieces);
+    if (prefixFirst.empty() || prefixContents.Full()) {
+      if (!prefixFirst.empty()) prefixContents.Close();
       prefixFirst.push_back(prefixFirst.empty() ? std::string() : p);
     }
-    prefixCutter.Add(p, body);
+    prefixContents.Add(p, body, -1);
   }
-  prefixCutter.Close(prefixPieces);
+  if (!prefixFirst.empty()) prefixContents.Close();
 
+  phase("prefixes");
   // Directory pieces.
-  std::vector<Piece> directoryPieces;
+  std::vector<std::string> directoryContents;
   for (std::size_t start = 0; start < pageCount; start += kDirectoryPages) {
     std::string json = "[";
     for (std::size_t i = start; i < std::min(pageCount, start + kDirectoryPages); ++i) {
@@ -751,9 +838,20 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
       json += ']';
     }
     json += ']';
-    directoryPieces.push_back({PieceKind::kDirectory, ContentHash(json), Compressed(json, level)});
+    directoryContents.push_back(std::move(json));
   }
 
+  std::vector<Piece> keyPieces;
+  std::vector<Piece> positionPieces;
+  std::vector<Piece> prefixPieces;
+  std::vector<Piece> directoryPieces;
+  CompressInto(keyContents.Contents(), PieceKind::kKeys, kIndexLevel, threads, keyPieces);
+  CompressInto(positionContents, PieceKind::kPositions, kPositionsLevel, threads, positionPieces);
+  CompressInto(prefixContents.Contents(), PieceKind::kPrefixes, kIndexLevel, threads,
+               prefixPieces);
+  CompressInto(directoryContents, PieceKind::kDirectory, kIndexLevel, threads, directoryPieces);
+
+  phase("compressed");
   // The manifest's "bundle" object.
   std::string lang;
   std::size_t most = 0;
@@ -771,14 +869,12 @@ BundleBuilder::Bundle BundleBuilder::Build(WordList& words, const TextList& titl
   AppendJsonString(json, DisplayUtf8(lang));
   json += ",\n    \"shards\": {\"first\": ";
   AppendJsonKeyList(json, shardFirst);
-  json += ", \"keys\": \"" + JoinedHashes(keyPieces, 0, keyPieces.size()) +
-          "\", \"positions\": \"" + JoinedHashes(positionPieces, 0, positionPieces.size()) +
-          "\"},\n    \"prefixes\": {\"first\": ";
+  json += ", \"keys\": \"" + JoinedHashes(keyPieces) + "\", \"positions\": \"" +
+          JoinedHashes(positionPieces) + "\"},\n    \"prefixes\": {\"first\": ";
   AppendJsonKeyList(json, prefixFirst);
-  json += ", \"hashes\": \"" + JoinedHashes(prefixPieces, 0, prefixPieces.size()) +
+  json += ", \"hashes\": \"" + JoinedHashes(prefixPieces) +
           "\"},\n    \"directory\": {\"size\": " + std::to_string(kDirectoryPages) +
-          ", \"hashes\": \"" + JoinedHashes(directoryPieces, 0, directoryPieces.size()) +
-          "\"}\n  }";
+          ", \"hashes\": \"" + JoinedHashes(directoryPieces) + "\"}\n  }";
 
   for (std::vector<Piece>* group : {&keyPieces, &positionPieces, &prefixPieces, &directoryPieces}) {
     for (Piece& piece : *group) bundle.pieces.push_back(std::move(piece));

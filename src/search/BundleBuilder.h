@@ -25,6 +25,16 @@ class BundleError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What the index holds for each page, as the builder checks the pages against it: the sum of
+// the hashes (HashWord) of the page's distinct words, and their number.
+struct IndexPageWords {
+  std::vector<std::uint64_t> sum;
+  std::vector<std::uint32_t> count;
+
+  // Of every page number below pages that words records.
+  static IndexPageWords Of(WordList& words, std::size_t pages);
+};
+
 class BundleBuilder {
  public:
   // One page of the index, by page number.
@@ -57,20 +67,18 @@ class BundleBuilder {
 
   // Reading threads: 0 (the default) is one per hardware thread.
   void SetJobs(unsigned jobs) { jobs_ = jobs; }
-  // zlib's level for the pieces (1 to 9).
-  void SetCompression(int level) { level_ = level; }
   // Hears the number of pages read so far, on the calling thread.
   void SetProgress(std::function<void(std::size_t)> progress) { progress_ = std::move(progress); }
 
-  // Makes the bundle of the index whose words, titles and pages are given (pages[i] is page
-  // number i, titles likewise); source is the content hash of the index's three files. Throws
-  // BundleError when a page is missing, cannot be read or no longer matches the index.
-  Bundle Build(WordList& words, const TextList& titles, const std::vector<Page>& pages,
-               const std::string& source);
+  // Makes the bundle of the index whose words (as IndexPageWords sums them), titles and pages
+  // are given (pages[i] is page number i, titles likewise); source is the content hash of the
+  // index's three files. Throws BundleError when a page is missing, cannot be read or no longer
+  // matches the index.
+  Bundle Build(const IndexPageWords& words, const TextList& titles,
+               const std::vector<Page>& pages, const std::string& source);
 
  private:
   unsigned jobs_ = 0;
-  int level_ = 6;
   std::function<void(std::size_t)> progress_;
 };
 

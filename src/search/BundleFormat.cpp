@@ -107,8 +107,14 @@ std::size_t LastShardOfPrefix(const std::vector<std::string>& first, std::string
 
 std::string Compressed(std::string_view bytes, int level) {
   z_stream stream{};
-  // 15 + 16: a gzip wrapper; memory level 8 is zlib's default.
-  if (deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  // A window no larger than the input (at least 512 bytes), and tables to match: the same
+  // output as the full window, without clearing 256 kB of tables for a small piece. 16: a gzip
+  // wrapper.
+  int windowBits = 9;
+  while (windowBits < 15 && (std::size_t{1} << windowBits) < bytes.size()) ++windowBits;
+  const int memoryLevel = std::clamp(windowBits - 6, 1, 8);
+  if (deflateInit2(&stream, level, Z_DEFLATED, windowBits + 16, memoryLevel,
+                   Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::bad_alloc();
   }
   // The same bytes on every system: the header names no system (zlib would put its own).
@@ -124,6 +130,7 @@ std::string Compressed(std::string_view bytes, int level) {
   out.resize(stream.total_out);
   deflateEnd(&stream);
   if (status != Z_STREAM_END) throw std::bad_alloc();
+  out.shrink_to_fit();  // the bound is about the input's size: pieces are kept a while
   return out;
 }
 

@@ -49,11 +49,18 @@ std::string PieceName(PieceKind kind, std::string_view hash);
 
 // Appends value as an unsigned LEB128 varint.
 inline void PutVarint(std::string& out, std::uint64_t value) {
+  if (value < 0x80) {
+    out += static_cast<char>(value);
+    return;
+  }
+  char bytes[10];
+  std::size_t n = 0;
   while (value >= 0x80) {
-    out += static_cast<char>((value & 0x7F) | 0x80);
+    bytes[n++] = static_cast<char>((value & 0x7F) | 0x80);
     value >>= 7;
   }
-  out += static_cast<char>(value);
+  bytes[n++] = static_cast<char>(value);
+  out.append(bytes, n);
 }
 
 // Appends a varint length and the bytes.

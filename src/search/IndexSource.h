@@ -1,5 +1,5 @@
-// The three index files as a bundle is made from them: read whole, as plain files, and named by
-// one content hash, so that a bundle knows which index it belongs to.
+// The three index files as a bundle is made from them: named by one content hash, so that a
+// bundle knows which index it belongs to, and read whole when they are copied beside the page.
 #pragma once
 
 #include <array>
@@ -12,7 +12,8 @@ namespace quarry {
 // fresh empty one. Throws FileError.
 std::array<std::string, 3> ReadIndexFiles(const std::string& folder);
 
-// The content hash of the three files' bytes one after another: a bundle's "source".
-std::string IndexSourceHash(const std::array<std::string, 3>& files);
+// The content hash (BundleFormat.h) of the three files' bytes one after another: a bundle's
+// "source". Reads them a piece at a time. Throws FileError.
+std::string IndexSourceHash(const std::string& folder);
 
 }  // namespace quarry

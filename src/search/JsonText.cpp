@@ -37,8 +37,13 @@ std::string DisplayUtf8(std::string_view bytes) {
 void AppendJsonString(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789abcdef";
   out += '"';
-  for (const char c : text) {
+  std::size_t done = 0;  // bytes of text appended
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
     const auto b = static_cast<unsigned char>(c);
+    if (b >= 0x20 && c != '"' && c != '\\' && b != 0x7F) continue;
+    out.append(text.substr(done, i - done));
+    done = i + 1;
     switch (c) {
       case '"':
         out += "\\\"";
@@ -53,15 +58,12 @@ void AppendJsonString(std::string& out, std::string_view text) {
         out += "\\t";
         break;
       default:
-        if (b < 0x20 || b == 0x7F) {
-          out += "\\u00";
-          out += kHex[b >> 4];
-          out += kHex[b & 15];
-        } else {
-          out += c;
-        }
+        out += "\\u00";
+        out += kHex[b >> 4];
+        out += kHex[b & 15];
     }
   }
+  out.append(text.substr(done));
   out += '"';
 }
 

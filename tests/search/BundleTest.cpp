@@ -48,7 +48,8 @@ void IndexSite(const std::string& root, Indexed& index) {
 BundleBuilder::Bundle MakeBundle(Indexed& index, const std::string& source = "0123456789abcdef") {
   BundleBuilder builder;
   builder.SetJobs(2);
-  return builder.Build(index.words, index.titles, index.bundlePages, source);
+  return builder.Build(IndexPageWords::Of(index.words, index.pages.Size()), index.titles,
+                       index.bundlePages, source);
 }
 
 // Writes bundle into out as web does; returns the refusals (nothing is written when any).
