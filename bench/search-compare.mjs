@@ -53,6 +53,7 @@ if (options.help) {
 
 const KEY_DELAY_MS = 150;
 const STABLE_MS = 1000; // results unchanged this long, and no request in flight: settled
+const NO_ANSWER_MS = 6000; // the same while it cannot be told whether the page has answered
 const SETTLE_CAP_MS = 40000; // after the last keystroke
 const THROTTLE = { offline: false, latency: 40, downloadThroughput: 20e6 / 8, uploadThroughput: 20e6 / 8 };
 // A three-word query per site for the in-page query time (its pieces loaded first).
@@ -253,24 +254,27 @@ function launch() {
   });
 }
 
-// Watches the result links matching selector: every change is logged with the page's clock, and
-// every keydown too (capture phase, before the page's own handlers).
-function pageProbe(selector) {
+// Watches the result links matching results and the text of the engine's status line (status):
+// every change is logged with the page's clock, and every keydown too (capture phase, before the
+// page's own handlers).
+function pageProbe({ results, status }) {
   const bench = { log: [], keys: [] };
   window.__bench = bench;
   let last = null;
   const check = () => {
-    const links = [...document.querySelectorAll(selector)].map((a) => a.href);
-    const key = links.join("\n");
+    const links = [...document.querySelectorAll(results)].map((a) => a.href);
+    const note = (status && document.querySelector(status)?.textContent?.trim()) || "";
+    const key = links.join("\n") + "\n\n" + note;
     if (key === last) return;
     last = key;
     const t = performance.now();
-    bench.log.push({ t, links });
+    bench.log.push({ t, links, note });
     window.__benchSeen?.(t);
   };
   addEventListener("keydown", () => bench.keys.push(performance.now()), true);
   new MutationObserver(check).observe(document, {
-    subtree: true, childList: true, attributes: true, attributeFilter: ["href", "hidden", "class"],
+    subtree: true, childList: true, characterData: true, attributes: true,
+    attributeFilter: ["href", "hidden", "class"],
   });
 }
 
@@ -279,7 +283,7 @@ function pageProbe(selector) {
 // page and its dedicated workers alike (a page-level DevTools session sees no request a worker
 // makes). A worker's own script is reported with an empty body; since `quarry-cli serve` never
 // compresses, its Content-Length is the body's size on the wire and is counted instead.
-async function openProbed(browser, throttled, selector) {
+async function openProbed(browser, throttled, probe) {
   const context = await browser.newContext();
   const page = await context.newPage();
   const workers = [];
@@ -312,23 +316,29 @@ async function openProbed(browser, throttled, selector) {
     requests: () => Promise.all(finished),
   };
   const seen = [];
-  if (selector) {
+  if (probe) {
     await context.exposeBinding("__benchSeen", (_source, t) => seen.push({ t, mark: net.mark() }));
-    await context.addInitScript(pageProbe, selector);
+    await context.addInitScript(pageProbe, probe);
   }
   return { context, page, net, seen, workers };
 }
 
 // Waits until nothing is in flight and the result list has not changed for STABLE_MS, at least
-// minMs after since (page clock), at most until capMs after it.
-async function settle(page, net, since, minMs, capMs) {
+// minMs after since (page clock), at most until capMs after it. answered({ note, after }) says
+// whether the page shows the answer: true; false when it shows it has not answered yet (wait on,
+// up to capMs); null when it cannot tell, and then the list must stay unchanged for NO_ANSWER_MS,
+// as an engine may compute for more than a second with nothing in flight.
+async function settle(page, net, since, minMs, capMs, answered) {
   let quietSince = null;
   for (;;) {
-    const state = await page.evaluate(() => ({
-      now: performance.now(), changed: window.__bench?.log.at(-1)?.t ?? 0,
-    }));
+    const state = await page.evaluate((from) => {
+      const last = window.__bench?.log.at(-1);
+      return { now: performance.now(), changed: last?.t ?? 0, note: last?.note ?? "", after: (last?.t ?? 0) >= from };
+    }, since);
     if (state.now - since > capMs) return false;
-    const quiet = net.inFlight() === 0 && state.now - state.changed >= STABLE_MS && state.now - since >= minMs;
+    const answer = answered(state);
+    const wait = answer === true ? STABLE_MS : answer === false ? Infinity : NO_ANSWER_MS;
+    const quiet = net.inFlight() === 0 && state.now - state.changed >= wait && state.now - since >= minMs;
     if (quiet) {
       quietSince ??= state.now;
       if (state.now - quietSince >= 200) return true;
@@ -357,6 +367,10 @@ function distinctPaths(links, origin) {
   return paths;
 }
 
+// The requests that failed or that the server refused (status 400 and above).
+const refused = (requests) => requests.filter((r) => r.failed || r.status >= 400)
+  .map((r) => `${r.url}: ${r.failed ?? r.status}`);
+
 // What a response would weigh from a host that gzips text (HTML, CSS, JavaScript, JSON, SVG),
 // as most do: its headers plus its file gzipped. `quarry-cli serve` sends every file as it is.
 const gzipCache = new Map();
@@ -376,18 +390,25 @@ function gzippedText(request, origin, siteDir) {
   return body === null ? request.bytes : request.headers + body;
 }
 
+// answers(note, query): whether the status line says the list answers query; engines without
+// one are taken to answer once the list changes after the last keystroke (Quarry's page
+// searches the box's text synchronously after a short pause).
 const ENGINES = {
   quarry: {
     label: "Quarry",
     page: () => options["quarry-page"],
     input: () => options["quarry-input"],
     results: () => options["quarry-results"],
+    status: ".qs-status",
   },
   peer: {
     label: "peer",
     page: () => "/peer-search.html",
     input: () => options["peer-input"],
     results: () => options["peer-results"],
+    // "N results for QUERY" or "No results for QUERY" once searched; "Searching for QUERY..." before.
+    status: ".pagefind-ui__message",
+    answers: (note, query) => note.includes(query.trim()) && !/^searching/i.test(note),
     // The peer's UI shows five results, then a button for more: pressed for ranks 6 to 10.
     more: ".pagefind-ui__button",
   },
@@ -398,7 +419,9 @@ const ENGINES = {
 // more results pressed.
 async function measureQuery(browser, origin, siteDir, engine, row, throttled, judge) {
   const spec = ENGINES[engine];
-  const { context, page, net, seen, workers } = await openProbed(browser, throttled, spec.results());
+  const { context, page, net, seen, workers } = await openProbed(browser, throttled,
+    { results: spec.results(), status: spec.status });
+  const answers = (entry) => (spec.answers ? spec.answers(entry.note, row.query) : entry.after || null);
   try {
     await page.goto(origin + spec.page(), { waitUntil: "commit" });
     const input = page.locator(spec.input()).first();
@@ -408,13 +431,15 @@ async function measureQuery(browser, origin, siteDir, engine, row, throttled, ju
     const markAtKey = net.mark();
     const keys = await page.evaluate(() => window.__bench.keys);
     const lastKey = keys.at(-1);
-    const settled = await settle(page, net, lastKey, STABLE_MS, SETTLE_CAP_MS);
+    const settled = await settle(page, net, lastKey, STABLE_MS, SETTLE_CAP_MS, answers);
     const log = await page.evaluate(() => window.__bench.log);
     const markSettled = net.mark();
     const final = log.at(-1)?.links ?? [];
-    // The first result shown after the completing keystroke; when the list shown at that
-    // keystroke was already the final one and never changed after it, that moment counts.
-    const after = log.find((entry) => entry.t >= lastKey && entry.links.length > 0);
+    // The first result shown for the whole query after the completing keystroke; when the list
+    // shown at that keystroke was already the final one and never changed after it, that moment
+    // counts.
+    const after = log.find((entry) => entry.t >= lastKey && entry.links.length > 0 &&
+      answers({ note: entry.note, after: true }));
     const before = [...log].reverse().find((entry) => entry.t < lastKey);
     let firstMs = null;
     let markFirst = null;
@@ -435,7 +460,7 @@ async function measureQuery(browser, origin, siteDir, engine, row, throttled, ju
       if (await more.isVisible().catch(() => false)) {
         await more.click();
         const clicked = await page.evaluate(() => performance.now());
-        await settle(page, net, clicked, STABLE_MS, 15000);
+        await settle(page, net, clicked, STABLE_MS, 15000, (state) => state.after || null);
         links = (await page.evaluate(() => window.__bench.log.at(-1)?.links)) ?? final;
       }
     }
@@ -449,7 +474,7 @@ async function measureQuery(browser, origin, siteDir, engine, row, throttled, ju
     return {
       throttled, settled, firstMs, finalMs, bytesToFirst: upTo(markFirst)?.bytes ?? null,
       gzipToFirst: upTo(markFirst)?.gzipText ?? null, totalBytes: upTo(markSettled).bytes,
-      requests: markSettled, failed: requests.filter((r) => r.failed).map((r) => `${r.url}: ${r.failed}`),
+      requests: markSettled, failed: refused(requests),
       workers, rank: found < 0 ? null : found + 1, top: paths.slice(0, 10), shown: paths.length,
     };
   } finally {
@@ -473,6 +498,7 @@ async function measureIdleView(browser, origin, siteDir, path) {
       bytes: requests.reduce((total, r) => total + r.bytes, 0),
       gzipText: requests.reduce((total, r) => total + gzippedText(r, origin, siteDir), 0),
       requests: requests.map((r) => ({ url: r.url, bytes: r.bytes })),
+      failed: refused(requests),
     };
   } finally {
     await context.close();
@@ -493,11 +519,12 @@ async function measureQueryTime(browser, origin, words) {
       let started = performance.now();
       let results = await index.search(query);
       const firstMs = performance.now() - started;
+      // The browser's clock counts in steps of 0.1 ms here: each round times 20 searches.
       const times = [];
-      for (let i = 0; i < 9; ++i) {
+      for (let round = 0; round < 9; ++round) {
         started = performance.now();
-        results = await index.search(query);
-        times.push(performance.now() - started);
+        for (let i = 0; i < 20; ++i) results = await index.search(query);
+        times.push((performance.now() - started) / 20);
       }
       times.sort((a, b) => a - b);
       return { query, firstMs, medianMs: times[4], maxMs: times[8], results: results.length };
@@ -562,13 +589,20 @@ function printSite(result) {
   }
   row("settled results shown (no throttle)", cols.map((c) => pair(c.summary.finalMsUnthrottled, msText)));
   row("queries with no result shown", cols.map((c) => c.summary.noResult));
+  row(`runs not settled within ${SETTLE_CAP_MS / 1000} s`, cols.map((c) => c.summary.unsettled));
   row("page view with the box, no search", cols.map((c) => kB(c.idleView?.bytes)));
   row("  the same from a host that gzips text", cols.map((c) => kB(c.idleView?.gzipText)));
   row("query time, 3 words, loaded", cols.map((c) => (c.queryTime ? (c.queryTime.skipped ? "skipped"
-    : `${c.queryTime.medianMs.toFixed(2)} ms`) : "–")));
+    : `${c.queryTime.medianMs.toFixed(3)} ms`) : "–")));
   row("success@1", cols.map((c) => `${c.summary.success1} / ${c.summary.queries}`));
   row("success@5", cols.map((c) => `${c.summary.success5} / ${c.summary.queries}`));
   row("MRR@10", cols.map((c) => c.summary.mrr10.toFixed(3)));
+  for (const engine of engines) {
+    const { runs, idleView } = result.engines[engine];
+    const bad = new Set([...runs.flatMap((r) => r.failed), ...(idleView?.failed ?? [])]
+      .map((text) => text.replace(/^https?:\/\/[^/]+/, "")));
+    if (bad.size > 0) lines.push(`  ${ENGINES[engine].label}: failed or refused: ${[...bad].join(", ")}`);
+  }
   lines.push("  per query: rank of the wanted page (– not in the top 10) and first result (ms, throttled first)");
   result.queries.forEach((q, i) => {
     const cells = engines.map((e) => {
