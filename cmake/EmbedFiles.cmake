@@ -2,8 +2,8 @@
 # that carries them inside itself. Run as a script at build time:
 #   cmake -DSOURCE_DIR=dir -DFILES=a,b,c -DOUTPUT=file.cpp -DHEADER=cli/WebPageFile.h
 #         -DTYPE=WebPageFile -DTABLE=kWebPageFiles -P EmbedFiles.cmake
-# The source defines `const TYPE TABLE[] = {{"a", bytes, size}, ...}` in namespace quarry, in the
-# order of FILES. Each array ends in one extra 0 byte (not counted in size), so that an empty file
+# The source defines `const std::span<const TYPE> TABLE` over `{{"a", bytes, size}, ...}` in
+# namespace quarry, in the order of FILES. Each array ends in one extra 0 byte (not counted in size), so that an empty file
 # is an array too. OUTPUT is left untouched when its text would not change.
 string(REPLACE "," ";" names "${FILES}")
 set(arrays "")
@@ -28,10 +28,12 @@ namespace quarry {
 
 namespace {
 
-${arrays}}  // namespace
-
-const ${TYPE} ${TABLE}[] = {
+${arrays}const ${TYPE} kFiles[] = {
 ${entries}};
+
+}  // namespace
+
+const std::span<const ${TYPE}> ${TABLE}(kFiles);
 
 }  // namespace quarry
 ")

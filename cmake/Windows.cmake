@@ -2,9 +2,10 @@
 # (the same version as Linux's libutf8proc-dev, so both builds classify characters alike),
 # CLI11's and xxHash's headers taken from the build machine, and GoogleTest built from Debian's
 # sources.
-# The window is not built for Windows.
+# The window and the preview server (quarry-cli serve) are not built for Windows.
 
 set(QUARRY_BUILD_APP OFF CACHE BOOL "Build the Qt desktop program" FORCE)
+set(QUARRY_BUILD_SERVE OFF CACHE BOOL "Build quarry-cli serve, the preview server" FORCE)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 
 # utf8proc: tools/windows-deps unpacks Debian's source package here.

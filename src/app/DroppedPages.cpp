@@ -3,21 +3,12 @@
 #include <algorithm>
 #include <utility>
 
+#include "io/System.h"
 #include "model/TextOrder.h"
 
 namespace quarry {
 
 namespace {
-
-// Whether the file system tells upper and lower case apart in names. Where it does not, dropped
-// paths are lower-cased and compared without regard to case; where it does (Linux), a path keeps
-// its case, since another case would name another file.
-constexpr bool kFileNamesIgnoreCase =
-#if defined(_WIN32) || defined(__APPLE__)
-    true;
-#else
-    false;
-#endif
 
 // The order of the bytes with A-Z folded to a-z only: entries equal ignoring case are neighbours
 // in the page order, so a binary search with this order finds them.
@@ -30,14 +21,16 @@ struct FoldedLess {
   }
 };
 
+// Where the file system does not tell upper and lower case apart in names, dropped paths are
+// lower-cased and compared without regard to case; where it does (Linux), a path keeps its case,
+// since another case would name another file.
 bool IsListed(const std::vector<std::string>& listed, const std::string& page) {
-  if constexpr (kFileNamesIgnoreCase) {
+  if (System::FileNamesIgnoreCase()) {
     const auto it = std::lower_bound(listed.begin(), listed.end(), page, FoldedLess());
     return it != listed.end() && EqualsFoldingCase(*it, page);
-  } else {
-    const auto it = std::lower_bound(listed.begin(), listed.end(), page, PageOrderLess());
-    return it != listed.end() && *it == page;
   }
+  const auto it = std::lower_bound(listed.begin(), listed.end(), page, PageOrderLess());
+  return it != listed.end() && *it == page;
 }
 
 }  // namespace
@@ -60,7 +53,7 @@ std::vector<std::string> DroppedPages::NotListedIn(const std::vector<std::string
     pages.insert(pages.end(), missing_.begin(), missing_.end());
     std::sort(pages.begin(), pages.end(), PageOrderLess());
   }
-  if constexpr (kFileNamesIgnoreCase) {
+  if (System::FileNamesIgnoreCase()) {
     for (std::string& page : pages) LowerAsciiInPlace(page);
   }
   pages.erase(std::unique(pages.begin(), pages.end()), pages.end());

@@ -24,11 +24,15 @@ constexpr const char* kDescription =
     "Build the index of the pages in PATH... and save it, replacing the index that was there.";
 
 constexpr const char* kFooter = R"(
-A PATH that is a folder is walked through all its subfolders (hidden ones included, links to
-folders below it not followed) for files named *.htm or *.html in any case; any other PATH is
-taken as a page whatever its name. Pages are numbered from 0 in the order of their paths
-(bytes compared with A-Z folded to a-z). A page is indexed when the letters "html" occur in it;
-other files are dropped. Pages that cannot be opened are skipped with a warning.
+A PATH that is a folder is walked through all its subfolders for files named *.htm or *.html
+in any case. The walk leaves out every file and folder whose name begins with '.', does not
+follow links to folders, and takes a link to a page only when the page lies inside the folder:
+a page found by the walk whose real path, checked once it is open, is not below the folder's
+real path is skipped with a warning. Any other PATH is taken as a page whatever its name. Pages
+are numbered from 0 in the order of their paths (bytes compared with A-Z folded to a-z). A page
+is indexed when the letters "html" occur in it; other files are dropped. Pages that cannot be
+opened, and pages larger than --max-page-size (64 MiB unless given), are skipped with a
+warning.
 
 The index files qrywDb.dat, qryfDb.dat and qryiDb.dat are written in --db DIR only when every
 page has been read; until then the previous index stays as it was. DIR is made when missing
@@ -99,6 +103,12 @@ IndexCommand::IndexCommand(CLI::App& parent)
                   "the same for every N")
       ->check(CLI::Range(1u, 1024u))
       ->option_text("N");
+  App()
+      .add_option("--max-page-size", maxPageSize_,
+                  "Skip pages larger than SIZE bytes, with a warning (default: 64MiB; a unit "
+                  "such as KiB, MiB or GiB may follow the number)")
+      ->transform(CLI::AsSizeValue(false))
+      ->option_text("SIZE");
 }
 
 int IndexCommand::Run() {
@@ -132,7 +142,8 @@ int IndexCommand::Run() {
   SitePages walker(directory.empty() ? "." : directory,
                    [](const std::string& warning) { PrintError("warning: " + warning); });
   for (const std::string& path : paths_) walker.Add(path);
-  const std::vector<std::string> pages = walker.SortedPages();
+  SiteWalker::Pages walk = walker.SortedWalk();
+  const std::vector<std::string>& pages = walk.paths;
   if (pages.empty()) {
     PrintError(std::string(kNoPagesToSaveText) + " (no .htm or .html files found)");
     return 1;
@@ -155,6 +166,8 @@ int IndexCommand::Run() {
     ProgressBar progress(pages.size(), !noProgress_ && !quiet_ && !verbose_);
     BuildEngine engine(wordList, pageList, titleList);
     engine.SetJobs(jobs_);
+    engine.SetMaxPageSize(maxPageSize_);
+    engine.SetWalkedFolders(std::move(walk.folders), std::move(walk.folderOf));
     engine.Run(pages, {}, [&](const BuildEngine::PageReport& page) {
       switch (page.outcome) {
         case PageScanner::Outcome::kIndexed:

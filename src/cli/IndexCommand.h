@@ -2,10 +2,12 @@
 // Build followed by Save does in the window.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cli/Command.h"
+#include "io/PageFile.h"
 
 namespace quarry {
 
@@ -23,6 +25,7 @@ class IndexCommand : public Command {
   bool verbose_ = false;
   bool noProgress_ = false;
   unsigned jobs_ = 0;  // 0: one reading thread per hardware thread
+  std::uint64_t maxPageSize_ = PageFile::kDefaultMaxSize;
 };
 
 }  // namespace quarry

@@ -1,30 +1,18 @@
 #include "cli/ProgressBar.h"
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include <cstdio>
 #include <string>
+
+#include "io/System.h"
 
 namespace quarry {
 
 namespace {
 constexpr std::size_t kBarWidth = 40;
-
-bool StandardErrorIsTerminal() {
-#ifdef _WIN32
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return ::isatty(STDERR_FILENO) == 1;
-#endif
-}
 }  // namespace
 
 ProgressBar::ProgressBar(std::size_t total, bool enabled)
-    : total_(total), active_(enabled && total > 0 && StandardErrorIsTerminal()) {}
+    : total_(total), active_(enabled && total > 0 && System::StandardErrorIsTerminal()) {}
 
 ProgressBar::~ProgressBar() { Clear(); }
 

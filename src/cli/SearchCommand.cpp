@@ -10,6 +10,7 @@
 #include "model/CaseFold.h"
 #include "model/TextList.h"
 #include "model/TrimWord.h"
+#include "model/Utf8Class.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
 
@@ -19,7 +20,8 @@ SearchCommand::SearchCommand(CLI::App& parent)
     : Command(parent, "search", "Find the pages that hold every given word.") {
   App().footer(R"(
 Each WORD is cleaned up as the indexer cleans up the words of a page (brackets and trailing
-punctuation removed); an argument with blanks counts as several words. Case does not matter in
+punctuation removed); an argument with blanks counts as several words (white space of any
+kind separates them: tabs, line breaks, no-break and other Unicode spaces). Case does not matter in
 any script: a WORD finds every indexed word that is the same once both are lower-cased letter
 by letter (Привет, ПРИВЕТ and привет alike).
 
@@ -39,20 +41,14 @@ opened; 2 usage error, or a WORD that is nothing once cleaned up.)");
 
 std::vector<SearchCommand::QueryWord> SearchCommand::IndexWords(const std::string& argument) {
   std::vector<QueryWord> words;
-  std::size_t start = 0;
-  while (start <= argument.size()) {
-    std::size_t end = argument.find(' ', start);
-    if (end == std::string::npos) end = argument.size();
-    std::string piece = argument.substr(start, end - start);
+  for (std::string_view piece : CutAtWhiteSpace(argument)) {
     QueryWord word;
     while (!piece.empty() && piece.back() == '*') {
-      piece.pop_back();
+      piece.remove_suffix(1);
       word.prefix = true;
     }
-    char work[kWordBufferSize];
-    word.fold = FoldCase(TrimWord(piece.c_str(), work, !word.prefix));
+    word.fold = FoldCase(TrimWord(piece, !word.prefix));
     if (!word.fold.empty()) words.push_back(std::move(word));
-    start = end + 1;
   }
   return words;
 }

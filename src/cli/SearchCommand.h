@@ -20,10 +20,10 @@ class SearchCommand : public Command {
     bool prefix = false;
   };
 
-  // The words of one argument as a search compares them: cut at blanks, each trimmed as the
-  // word list trims a word (TrimWord) and case-folded (FoldCase); empty results left out. A
-  // word ending in '*' is a prefix: its trailing '*'s go before trimming, and a single
-  // character left is kept.
+  // The words of one argument as a search compares them: cut at white space, ASCII's and the
+  // Unicode spaces (CutAtWhiteSpace), each trimmed as the word list trims a word (TrimWord)
+  // and case-folded (FoldCase); empty results left out. A word ending in '*' is a prefix: its
+  // trailing '*'s go before trimming, and a single character left is kept.
   static std::vector<QueryWord> IndexWords(const std::string& argument);
 
  private:

@@ -4,7 +4,8 @@
 // the active code page, which cannot hold every file name; this class takes the command line
 // again in UTF-16 from the system and converts each argument to UTF-8. It also puts standard
 // output and standard error in binary mode (records end in LF or NUL, never CR LF) and, on a
-// console, shows UTF-8. Elsewhere the arguments are passed through as they came.
+// console, shows UTF-8. Elsewhere the arguments are passed through as they came. The file
+// layer does the system's part (System::Arguments, System::UseByteStreams).
 #pragma once
 
 #include <string>

@@ -4,8 +4,6 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <iterator>
 #include <memory>
 
 #include "cli/RecordWriter.h"
@@ -17,18 +15,43 @@
 #include "io/FileError.h"
 #include "io/FolderReader.h"
 #include "io/OutputFolder.h"
+#include "io/System.h"
+#include "model/SplitPath.h"
 
 namespace quarry {
 
 namespace {
 
-constexpr const char* kFooter = R"(
-Writes the search page for the index in --db DIR: search.html (a ready page),
-quarry-search.js (the search engine and the search box, one module), quarry-search.css and
-the page's settings quarry-search.json, into --out DIR (default: the index's folder, made
-when missing). When that is another folder, the three index files are copied beside the page,
-all three taken at one moment under the index's lock. Run it in the folder where you ran
-'quarry-cli index', so that the relative paths the index holds mean the same.
+constexpr const char* kSettingsName = kWebSettingsName;
+
+// The files written, as the help and the report name them: "search.html, a.js, b.css and
+// quarry-search.json". With width, a line break takes the place of the space before a name
+// that would end past that column.
+std::string WrittenNames(std::size_t width = std::string::npos) {
+  std::string names;
+  std::size_t lineStart = 0;
+  const auto add = [&](std::string_view separator, std::string_view name) {
+    if (names.size() + separator.size() + name.size() - lineStart > width) {
+      names += separator.substr(0, separator.size() - 1);
+      names += '\n';
+      lineStart = names.size();
+    } else {
+      names += separator;
+    }
+    names += name;
+  };
+  for (std::size_t i = 0; i < kWebPageFiles.size(); ++i) {
+    add(i == 0 ? "" : ", ", kWebPageFiles[i].name);
+  }
+  add(" and ", kSettingsName);
+  return names;
+}
+
+// The help's text after the options, after the lines that name the files.
+constexpr const char* kFooterRest = R"(.
+When --out is another folder, the three index files are copied beside the page, all three
+taken at one moment under the index's lock. Run it in the folder where you ran 'quarry-cli
+index', so that the relative paths the index holds mean the same.
 
 Each page gets a link made from its stored path: the --site-root folder (whole path parts;
 default: the current folder) is taken off its start, in the relative and in the absolute
@@ -47,35 +70,13 @@ Preview: quarry-cli serve SITE, then open the page's URL below it.
 Exit status: 0 written; 1 no index in DIR, a file that may not be replaced, or a write that
 failed; 2 usage error.)";
 
-constexpr const char* kSettingsName = kWebSettingsName;
-
-// Whether paths given here may use '\\' and drive letters.
-#ifdef _WIN32
-constexpr bool kWindowsPaths = true;
-#else
-constexpr bool kWindowsPaths = false;
-#endif
 constexpr const char* kIndexFiles[] = {kWordFileName, kPageFileName, kTitleFileName};
-
-std::string RealPath(const std::string& path) { return FolderReader::RealPath(path); }
-
-// The parts of an absolute real path ("/a/b" gives a, b).
-std::vector<std::string> Parts(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start < path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
 
 // The relative URL of folder to from folder from (both real paths), ending in '/'.
 std::string RelativeUrl(const std::string& from, const std::string& to) {
-  const std::vector<std::string> a = Parts(from);
-  const std::vector<std::string> b = Parts(to);
+  // Real paths hold no ".." part.
+  const std::vector<std::string_view> a = SplitPath(from).value_or(std::vector<std::string_view>());
+  const std::vector<std::string_view> b = SplitPath(to).value_or(std::vector<std::string_view>());
   std::size_t common = 0;
   while (common < a.size() && common < b.size() && a[common] == b[common]) ++common;
   std::string url;
@@ -110,12 +111,13 @@ std::vector<std::string> StripPrefixes(const std::string& root, const std::strin
     if (std::find(strip.begin(), strip.end(), prefix) == strip.end()) strip.push_back(prefix);
   };
   add(realRoot);
+  const bool windowsPaths = System::WindowsPaths();
   const bool absolute =
       !root.empty() &&
       (root.front() == '/' ||
-       (kWindowsPaths && (root.front() == '\\' || (root.size() > 1 && root[1] == ':'))));
-  add(WebCommand::NormalisePath(absolute ? root : here + "/" + root, kWindowsPaths));
-  if (!absolute) add(WebCommand::NormalisePath(root, kWindowsPaths));
+       (windowsPaths && (root.front() == '\\' || (root.size() > 1 && root[1] == ':'))));
+  add(WebCommand::NormalisePath(absolute ? root : here + "/" + root, windowsPaths));
+  if (!absolute) add(WebCommand::NormalisePath(root, windowsPaths));
   if (realRoot == here) {
     add(std::string());
   } else if (realRoot.rfind(here == "/" ? here : here + "/", 0) == 0) {
@@ -154,7 +156,11 @@ std::string ReadIndexFile(const std::string& folder, const std::string& name) {
 
 WebCommand::WebCommand(CLI::App& parent)
     : Command(parent, "web", "Write the search page for the index, for the site's visitors.") {
-  App().footer(kFooter);
+  App().footer(
+      "\nWrites the search page for the index in --db DIR into --out DIR (default: the index's\n"
+      "folder, made when missing): search.html, the modules it loads when the box is first used,\n"
+      "its style sheet and its settings, that is\n" +
+      WrittenNames(95) + kFooterRest);
   App()
       .add_option("--out", out_,
                   "Folder to write the page into (default: the index's folder); made when "
@@ -169,20 +175,13 @@ WebCommand::WebCommand(CLI::App& parent)
 }
 
 std::optional<std::string> WebCommand::NormalisePath(std::string_view path, bool windows) {
-  std::string text(path);
-  if (windows) std::replace(text.begin(), text.end(), '\\', '/');
-  std::string normal = !text.empty() && text.front() == '/' ? "/" : "";
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find('/', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string_view part = std::string_view(text).substr(start, end - start);
-    if (part == "..") return std::nullopt;
-    if (!part.empty() && part != ".") {
-      if (!normal.empty() && normal.back() != '/') normal += '/';
-      normal += part;
-    }
-    start = end + 1;
+  const auto parts = SplitPath(path, windows);
+  if (!parts) return std::nullopt;
+  const bool absolute = !path.empty() && (path.front() == '/' || (windows && path.front() == '\\'));
+  std::string normal = absolute ? "/" : "";
+  for (std::size_t i = 0; i < parts->size(); ++i) {
+    if (i > 0) normal += '/';
+    normal += (*parts)[i];
   }
   return normal;
 }
@@ -222,16 +221,16 @@ int WebCommand::Run() {
   const std::string& database = IndexDirectory();
   const std::string& outPath = out_.empty() ? database : out_;
   const std::string rootGiven = siteRoot_.empty() ? "." : siteRoot_;
-  const std::string here = RealPath(".");
-  const std::string realRoot = RealPath(rootGiven);
-  const std::string realDatabase = RealPath(database);
+  const std::string here = FolderReader::RealPath(".");
+  const std::string realRoot = FolderReader::RealPath(rootGiven);
+  const std::string realDatabase = FolderReader::RealPath(database);
   if (here.empty() || realRoot.empty() || realDatabase.empty()) {
     PrintError("cannot resolve the current folder, the site root or the index's folder");
     return 1;
   }
 
   // The index is held locked while it is read, so that the copies are one consistent set.
-  const std::string knownOut = RealPath(outPath);
+  const std::string knownOut = FolderReader::RealPath(outPath);
   const bool copyIndex = knownOut.empty() || knownOut != realDatabase;
   LoadedIndex index;
   std::vector<std::string> copies;
@@ -250,7 +249,7 @@ int WebCommand::Run() {
     PrintError("cannot open the output folder " + out.Error());
     return out.ErrorNumber() == ENOENT ? 2 : 1;
   }
-  const std::string realOut = RealPath(outPath);
+  const std::string realOut = FolderReader::RealPath(outPath);
 
   // Everything that may not be replaced is found before anything is written.
   std::vector<std::string> refusals;
@@ -289,8 +288,8 @@ int WebCommand::Run() {
 
   for (std::size_t i = 0; i < copies.size(); ++i) out.Replace(kIndexFiles[i], copies[i]);
   out.Replace(kSettingsName, SettingsJson(RelativeUrl(realOut, realRoot), strip));
-  // search.html last, so that the page never refers to files not yet written.
-  for (std::size_t i = std::size(kWebPageFiles); i-- > 0;) {
+  // The page itself (the first file) last, so that it never refers to files not yet written.
+  for (std::size_t i = kWebPageFiles.size(); i-- > 0;) {
     const WebPageFile& file = kWebPageFiles[i];
     out.Replace(file.name, std::string_view(reinterpret_cast<const char*>(file.bytes), file.size));
   }
@@ -302,8 +301,7 @@ int WebCommand::Run() {
                 kTitleFileName, database.empty() ? "the current folder" : database.c_str(),
                 shown.c_str());
   }
-  std::printf("Wrote search.html, quarry-search.js, quarry-search.css and %s in %s.\n",
-              kSettingsName, shown.c_str());
+  std::printf("Wrote %s in %s.\n", WrittenNames(89).c_str(), shown.c_str());
   if (outside > 0) {
     PrintError("warning: " + std::to_string(outside) + " of " + std::to_string(index.pages.Size()) +
                " pages are stored outside the site root " + rootGiven + " and get no link");

@@ -1,5 +1,5 @@
-// quarry-cli web: writes the site search page (search.html, quarry-search.js,
-// quarry-search.css and its settings quarry-search.json) beside the index or into --out DIR.
+// quarry-cli web: writes the site search page (its files, WebPageFile.h, and its settings
+// quarry-search.json) beside the index or into --out DIR.
 #pragma once
 
 #include <optional>

@@ -1,8 +1,10 @@
-// The files of the search page (web/search.html, web/quarry-search.js, web/quarry-search.css),
-// built into quarry-cli byte for byte at build time (cmake/EmbedFiles.cmake).
+// The files of the search page (QUARRY_WEB_FILES in src/CMakeLists.txt: search.html first,
+// then the modules and the style sheet of web/), built into quarry-cli byte for byte at build
+// time (cmake/EmbedFiles.cmake).
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string_view>
 
 #include "io/SearchPageMarks.h"  // the names and marks of these files
@@ -15,7 +17,7 @@ struct WebPageFile {
   std::size_t size;
 };
 
-// The three files, in the order above.
-extern const WebPageFile kWebPageFiles[3];
+// The files in the list's order: the page itself (kWebPageName) first.
+extern const std::span<const WebPageFile> kWebPageFiles;
 
 }  // namespace quarry

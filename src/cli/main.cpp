@@ -9,7 +9,7 @@
 #include "cli/InfoCommand.h"
 #include "cli/PagesCommand.h"
 #include "cli/SearchCommand.h"
-#ifndef _WIN32
+#ifdef QUARRY_SERVE
 #include "cli/ServeCommand.h"
 #endif
 #include "cli/Utf8Arguments.h"
@@ -35,7 +35,7 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
   quarry::WordsCommand words(app);
   quarry::SearchCommand search(app);
   quarry::WebCommand web(app);
-#ifndef _WIN32  // the preview server is Linux-only
+#ifdef QUARRY_SERVE  // the preview server, when built (QUARRY_BUILD_SERVE)
   quarry::ServeCommand serve(app);
   quarry::Command* const commands[] = {&index, &info, &pages, &words, &search, &web, &serve};
 #else

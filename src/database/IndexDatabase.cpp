@@ -15,6 +15,7 @@
 #include "io/DatabaseDirectory.h"
 #include "io/DatabaseFile.h"
 #include "io/FileError.h"
+#include "io/System.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
@@ -387,16 +388,12 @@ std::string IndexDatabase::GetDateText() const {
   if (!files_) return {};
   const std::optional<std::time_t> modified = files_->held[kWord]->ModificationTime();
   if (!modified) return {};
-  std::tm local{};
-#ifdef _WIN32
-  if (localtime_s(&local, &*modified) != 0) return {};
-#else
-  if (localtime_r(&*modified, &local) == nullptr) return {};
-#endif
+  const std::optional<std::tm> local = System::LocalTime(*modified);
+  if (!local) return {};
   // The classic locale gives the English month names whatever the process's locale is.
   std::ostringstream text;
   text.imbue(std::locale::classic());
-  text << std::put_time(&local, "%B %d, %Y  %H:%M:%S");
+  text << std::put_time(&*local, "%B %d, %Y  %H:%M:%S");
   if (!text) return {};
   return text.str();
 }

@@ -9,6 +9,7 @@
 
 #include "io/PageFile.h"
 #include "model/TextOrder.h"
+#include "model/Utf8Class.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -184,7 +185,110 @@ constexpr std::size_t SumOfTagAppends() {
   return sum;
 }
 constexpr std::size_t kMaxTagAppend = 48;
-static_assert(SumOfTagAppends() <= kMaxTagAppend);
+static_assert(SumOfTagAppends() + 1 <= kMaxTagAppend);  // and the blank of a block tag
+
+// Rows append only blanks, tabs and line feeds: a tag that matched rows without appending
+// anything appended none of them.
+constexpr bool AppendsAreWhiteSpace() {
+  for (const TagRow& row : kTagRows) {
+    for (char c : row.appends) {
+      if (c != ' ' && c != '\t' && c != '\n') return false;
+    }
+  }
+  return true;
+}
+static_assert(AppendsAreWhiteSpace());
+
+// ---- Block and cell tags ------------------------------------------------------------------------
+
+// The tags that end a word even when no row appends anything for them: a tag whose name (the
+// bytes after '<' or '</' up to a blank, tab, LF, CR, FF, '/' or '>') is one of these, ignoring
+// ASCII case.
+constexpr std::string_view kBlockTagNames[] = {
+    "address", "article", "aside",  "blockquote", "br",       "caption",    "dd",     "details",
+    "dialog",  "div",     "dl",     "dt",         "fieldset", "figcaption", "figure", "footer",
+    "form",    "h1",      "h2",     "h3",         "h4",       "h5",         "h6",     "header",
+    "hgroup",  "hr",      "legend", "li",         "main",     "menu",       "nav",    "ol",
+    "option",  "p",       "pre",    "search",     "section",  "summary",    "table",  "tbody",
+    "td",      "tfoot",   "th",     "thead",      "tr",       "ul"};
+
+// The names as a trie over lower-cased bytes, walked one tag byte at a time. A byte's class:
+// kNameEnd for the bytes that end a name, kNoName for a byte that stands in no listed name
+// (a lower-case letter or digit of the names, upper-case letters alike, has a class of its own).
+constexpr std::uint8_t kNameEnd = 0;
+constexpr std::uint8_t kNoName = 1;
+constexpr std::size_t kNameClassCount = 2 + 26 + 10;
+
+constexpr std::array<std::uint8_t, 256> MakeNameClasses() {
+  std::array<std::uint8_t, 256> classes{};
+  classes.fill(kNoName);
+  for (char c : {' ', '\t', '\n', '\r', '\f', '/', '>'})
+    classes[static_cast<unsigned char>(c)] = kNameEnd;
+  std::uint8_t next = 2;
+  for (std::string_view name : kBlockTagNames) {
+    for (char c : name) {
+      if (classes[static_cast<unsigned char>(c)] != kNoName) continue;
+      classes[static_cast<unsigned char>(c)] = next;
+      classes[static_cast<unsigned char>(ToUpperAscii(c))] = next;
+      ++next;
+    }
+  }
+  return classes;
+}
+constexpr std::array<std::uint8_t, 256> kNameClasses = MakeNameClasses();
+
+// A walk stops in kNotName or kName; kRoot is where it starts, and every other state is the
+// prefix of a name that led to it. A name-ending byte leads to kName from a whole name.
+constexpr std::uint8_t kNotName = 0;
+constexpr std::uint8_t kName = 1;
+constexpr std::uint8_t kRoot = 2;
+constexpr std::size_t kNameStateLimit = 256;
+using NameTrie = std::array<std::array<std::uint8_t, kNameClassCount>, kNameStateLimit>;
+
+constexpr std::size_t NameTrieStates() {
+  std::size_t states = kRoot + 1;
+  for (std::string_view name : kBlockTagNames) states += name.size();
+  return states;  // at most: no two names share a prefix
+}
+static_assert(NameTrieStates() <= kNameStateLimit);
+
+constexpr NameTrie MakeNameTrie() {
+  NameTrie next{};
+  std::size_t states = kRoot + 1;
+  for (std::string_view name : kBlockTagNames) {
+    std::size_t state = kRoot;
+    for (char c : name) {
+      std::uint8_t& to = next[state][kNameClasses[static_cast<unsigned char>(c)]];
+      if (to == kNotName) to = static_cast<std::uint8_t>(states++);
+      state = to;
+    }
+    next[state][kNameEnd] = kName;
+  }
+  return next;
+}
+constexpr NameTrie kNameTrie = MakeNameTrie();
+
+constexpr bool NamesAreLowerCaseLettersAndDigits() {
+  for (std::string_view name : kBlockTagNames) {
+    if (name.empty()) return false;
+    for (char c : name) {
+      if (c != ToLowerAscii(c) || kNameClasses[static_cast<unsigned char>(c)] <= kNoName)
+        return false;
+    }
+  }
+  return true;
+}
+static_assert(NamesAreLowerCaseLettersAndDigits());
+
+// Whether tag (from '<' to '>', at least two bytes) is a block or cell tag.
+bool IsBlockTag(std::string_view tag) {
+  std::size_t state = kRoot;
+  for (std::size_t i = tag[1] == '/' ? 2 : 1; i < tag.size(); ++i) {
+    state = kNameTrie[state][kNameClasses[static_cast<unsigned char>(tag[i])]];
+    if (state < kRoot) return state == kName;
+  }
+  return kNameTrie[state][kNameEnd] == kName;  // the name ends with the tag
+}
 
 // ---- The entity table ---------------------------------------------------------------------------
 
@@ -241,11 +345,24 @@ constexpr std::array<ByteClass, 256> MakeByteClasses() {
 }
 constexpr std::array<ByteClass, 256> kByteClasses = MakeByteClasses();
 
+// The text bytes that can begin the UTF-8 of a Unicode space (IsUnicodeSpace): U+0085 and
+// U+00A0 begin with 0xC2, U+1680 with 0xE1, U+2000 to U+205F with 0xE2 and U+3000 with 0xE3.
+// They begin many other characters too.
+constexpr std::array<bool, 256> MakeUnicodeSpaceStarts() {
+  std::array<bool, 256> starts{};
+  for (std::size_t b : {0xC2u, 0xE1u, 0xE2u, 0xE3u}) starts[b] = true;
+  return starts;
+}
+constexpr std::array<bool, 256> kUnicodeSpaceStarts = MakeUnicodeSpaceStarts();
+
+bool MayStartUnicodeSpace(char c) { return kUnicodeSpaceStarts[static_cast<unsigned char>(c)]; }
+
 ByteClass ClassOf(char c) { return kByteClasses[static_cast<unsigned char>(c)]; }
 
 // Copies the text bytes at the input's next byte to out, up to the first byte that is not a
-// text byte or the end of the input. REQUIRES: out has room for as many bytes as the input has
-// left (16 bytes are copied at a time, and out moves only past the text bytes among them).
+// text byte, or may start a Unicode space, or the end of the input. REQUIRES: out has room for as
+// many bytes as the input has left (16 bytes are copied at a time, and out moves only past the text
+// bytes among them).
 void CopyText(const char*& in, const char* end, char*& out) {
 #if defined(__SSE2__)
   const __m128i lessThan = _mm_set1_epi8('<');
@@ -253,14 +370,22 @@ void CopyText(const char*& in, const char* end, char*& out) {
   const __m128i blank = _mm_set1_epi8(' ');
   const __m128i tab = _mm_set1_epi8('\t');  // tab to CR are 9 to 13
   const __m128i four = _mm_set1_epi8(4);
+  const __m128i c2 = _mm_set1_epi8(static_cast<char>(0xC2));  // kUnicodeSpaceStarts: 0xC2,
+  const __m128i e1 = _mm_set1_epi8(static_cast<char>(0xE1));  // and 0xE1 to 0xE3
+  const __m128i two = _mm_set1_epi8(2);
   while (end - in >= 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), bytes);
     const __m128i fromTab = _mm_sub_epi8(bytes, tab);
     const __m128i controlSpace = _mm_cmpeq_epi8(_mm_min_epu8(fromTab, four), fromTab);
-    const __m128i other = _mm_or_si128(
+    __m128i other = _mm_or_si128(
         _mm_or_si128(_mm_cmpeq_epi8(bytes, lessThan), _mm_cmpeq_epi8(bytes, ampersand)),
         _mm_or_si128(_mm_cmpeq_epi8(bytes, blank), controlSpace));
+    if (_mm_movemask_epi8(bytes) != 0) {  // bytes 0x80-0xFF: look for Unicode space starts too
+      const __m128i fromE1 = _mm_sub_epi8(bytes, e1);
+      other = _mm_or_si128(other, _mm_or_si128(_mm_cmpeq_epi8(bytes, c2),
+                                               _mm_cmpeq_epi8(_mm_min_epu8(fromE1, two), fromE1)));
+    }
     const auto mask = static_cast<unsigned>(_mm_movemask_epi8(other));
     if (mask != 0) {
       const int n = std::countr_zero(mask);
@@ -272,7 +397,7 @@ void CopyText(const char*& in, const char* end, char*& out) {
     out += 16;
   }
 #endif
-  while (in < end && ClassOf(*in) == kText) *out++ = *in++;
+  while (in < end && ClassOf(*in) == kText && !MayStartUnicodeSpace(*in)) *out++ = *in++;
 }
 
 void Append(std::string_view bytes, char*& out) {
@@ -323,17 +448,29 @@ void HtmlTextFilter::Filter(std::string_view page) {
 
   Input in{page.data(), page.data() + page.size()};
   int blanks = 0;  // white space since the last text byte, offset by the last tag's weight
+  const auto addWhiteSpace = [&] {
+    // Once at 1 or more, the counter cannot come back to exactly 1, so it stops at 2.
+    if (blanks < 2 && ++blanks == 1) *out++ = ' ';
+  };
   while (in.next < in.end) {
     const char c = *in.next++;
     switch (ClassOf(c)) {
       case kText:
+        if (MayStartUnicodeSpace(c)) {
+          const std::size_t space =
+              WhiteSpaceLength(in.next - 1, static_cast<std::size_t>(in.end - in.next) + 1);
+          if (space > 0) {
+            in.next += space - 1;
+            addWhiteSpace();
+            break;
+          }
+        }
         *out++ = c;
         CopyText(in.next, in.end, out);
         blanks = 0;
         break;
       case kSpace:
-        // Once at 1 or more, the counter cannot come back to exactly 1, so it stops at 2.
-        if (blanks < 2 && ++blanks == 1) *out++ = ' ';
+        addWhiteSpace();
         break;
       case kTagStart: {
         const std::optional<std::string_view> tag = ReadTag(in);
@@ -374,6 +511,7 @@ bool HtmlTextFilter::SkipScript(std::string_view tag, Input& in) {
 
 int HtmlTextFilter::HandleTag(std::string_view tag, char*& out) {
   if (tag.size() < 2) return 0;  // every form has two bytes or more
+  const char* const start = out;
   int weight = 0;
   for (std::uint64_t rows =
            kRowsByKey[KeyOf(tag)] & kRowsByLength[std::min(tag.size(), kLengthCount - 1)];
@@ -382,6 +520,10 @@ int HtmlTextFilter::HandleTag(std::string_view tag, char*& out) {
     if (!RowMatches(row, tag)) continue;
     if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) Append(row.appends, out);
     weight += row.weight;
+  }
+  if (out == start && IsBlockTag(tag)) {  // the rows appended no blank, tab or line feed
+    *out++ = ' ';
+    weight = std::max(weight, 1);
   }
   return weight;
 }

@@ -1,8 +1,9 @@
 // Turns one page into the plain text whose words are indexed, and hands it out line by line.
 //
 // A fixed recognizer, not an HTML parser: it drops tags (33 known forms leave line feeds, tabs
-// or blanks behind and set how following white space collapses), skips script bodies, replaces
-// a fixed table of character entities and collapses runs of white space.
+// or blanks behind and set how following white space collapses; block and cell tags leave at
+// least a blank), skips script bodies, replaces a fixed table of character entities and
+// collapses runs of white space (ASCII's, and the Unicode spaces of UTF-8 text).
 #pragma once
 
 #include <cstddef>
@@ -73,7 +74,9 @@ class HtmlTextFilter {
   // false (all input taken) when there is none.
   static bool SkipScript(std::string_view tag, Input& in);
   // Tries every row of the tag table in order; each matching row appends its characters at out
-  // (advanced past them, at most 48 bytes in all). Returns the summed weight.
+  // (advanced past them, at most 48 bytes in all). Returns the summed weight. A block or cell
+  // tag (<div>, <td>, </p>, <br/>, ...) that no row appended anything for appends one blank
+  // and weighs at least 1.
   static int HandleTag(std::string_view tag, char*& out);
   // Reads the entity name after a '&' that was just taken, with its ';' or blank. Returns none
   // (all input taken) when the page ends first.

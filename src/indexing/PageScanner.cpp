@@ -113,17 +113,25 @@ PageScanner::Outcome PageScanner::ScanContents(std::string_view contents, std::s
   return page.outcome;
 }
 
-void PageScanner::Read(const std::string& path, ScannedPage& page) {
+void PageScanner::Read(const std::string& path, const PageFile::Rules& rules, ScannedPage& page) {
   PageFile file;
-  if (!file.Open(path)) {
-    page.title.clear();
-    page.words.Clear();
-    page.outcome = Outcome::kCannotOpen;
-    page.openError = file.OpenError();
-    return;
-  }
+  if (Open(path, rules, file, page)) ReadOpened(file, page);
+}
+
+bool PageScanner::Open(const std::string& path, const PageFile::Rules& rules, PageFile& file,
+                       ScannedPage& page) {
+  if (file.Open(path, rules)) return true;
+  page.title.clear();
+  page.words.Clear();
+  page.outcome = Outcome::kCannotOpen;
+  page.openError = file.OpenError();
+  return false;
+}
+
+void PageScanner::ReadOpened(PageFile& file, ScannedPage& page) {
   page.openError.clear();
   ReadContents(file.ReadRest(), page);
+  file.Close();
 }
 
 void PageScanner::ReadContents(std::string_view contents, ScannedPage& page) {

@@ -57,6 +57,8 @@ bool NameGives(const std::string& path, const struct stat& held) {
 
 }  // namespace
 
+const bool DatabaseFile::kRenamesOverHeldFiles = true;
+
 DatabaseFile::~DatabaseFile() { Close(); }
 
 bool DatabaseFile::Open(const std::string& directory, const std::string& name, Access access) {

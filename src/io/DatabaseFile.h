@@ -2,11 +2,12 @@
 // exclusively, or read-only and shared.
 //
 // This class and DatabaseDirectory are the only places where the core calls the operating
-// system for the database (POSIX here). "Exclusively" is an advisory lock (flock) taken without
-// waiting: a second opener of the same file, in this process or another, fails until Close; a
-// shared holder keeps exclusive openers out but not other shared ones. Only plain files are
-// ever used: a symbolic link is never followed, and anything but a regular file is refused.
-// Every failure of an operation after Open throws FileError with the system's text.
+// system for the database (POSIX in DatabaseFile.cpp, Win32 in win32/DatabaseFile.cpp).
+// "Exclusively" is an advisory lock (flock; on Windows a byte-range lock) taken without waiting: a
+// second opener of the same file, in this process or another, fails until Close; a shared holder
+// keeps exclusive openers out but not other shared ones. Only plain files are ever used: a symbolic
+// link is never followed, and anything but a regular file is refused. Every failure of an operation
+// after Open throws FileError with the system's text.
 #pragma once
 
 #include <cstddef>
@@ -74,11 +75,7 @@ class DatabaseFile {
   void RenameTo(const std::string& newName);
   // Whether RenameTo may replace a file that is held open. POSIX renames over it; Windows
   // cannot, so there the holder of the name must Close it first.
-#ifdef _WIN32
-  static constexpr bool kRenamesOverHeldFiles = false;
-#else
-  static constexpr bool kRenamesOverHeldFiles = true;
-#endif
+  static const bool kRenamesOverHeldFiles;
 
   // Gives this file the access permissions of other, as far as the system allows; a file that
   // replaces another keeps what its owner set. Failures are ignored.

@@ -7,6 +7,9 @@
 
 namespace quarry {
 
+// The page's own file, the first of the page's files (QUARRY_WEB_FILES in src/CMakeLists.txt).
+inline constexpr char kWebPageName[] = QUARRY_WEB_PAGE;
+
 // The settings file 'quarry-cli web' writes beside the page's files.
 inline constexpr char kWebSettingsName[] = "quarry-search.json";
 

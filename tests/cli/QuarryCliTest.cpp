@@ -106,7 +106,7 @@ class QuarryCliTest : public ::testing::Test {
 };
 
 const char* const kSitePages =
-    "0\tsite/.hidden.html\thidden page\n"
+    "0\tsite/_hidden.html\thidden page\n"
     "1\tsite/assets/sidebar.HTML\tsidebar\n"
     "2\tsite/blog/2024/post.Html\ta title that runs on\n"
     "3\tsite/blog/index.htm\tsite/blog/index.htm\n"
@@ -212,16 +212,19 @@ TEST_F(QuarryCliTest, WordsOfEveryScriptAreKeptWholeAndFoundInAnyCase) {
   EXPECT_EQ(Run({"search", "ελληνικά", "RÉSUMÉ", "WORD"}).out, "0\tintl/a.html\tПривет world\n");
   EXPECT_EQ(Run({"search", "Caf"}).out, "");
 
-  // Prefixes: the *s go, the rest is trimmed (a single letter kept) and folded.
+  // Prefixes: the *s go, the rest is trimmed (a single letter kept) and folded. White space of
+  // every kind cuts an argument into words.
   const std::string a = "0\tintl/a.html\tПривет world\n";
   const std::string b = "1\tintl/b.html\tintl/b.html\n";
   const struct {
     std::vector<std::string> words;
     std::string out;
   } rows[] = {
-      {{"пРиВ*"}, a + b},   {{"Caf*"}, a},       {{"w*"}, a + b},
-      {{"(ελλ**"}, a},      {{"* word"}, a + b}, {{"wor* привет*"}, a + b},
-      {{"worl*", "б*"}, a}, {{"caf.*"}, a},      {{"wordy*"}, ""},
+      {{"пРиВ*"}, a + b},   {{"Caf*"}, a},
+      {{"w*"}, a + b},      {{"(ελλ**"}, a},
+      {{"* word"}, a + b},  {{"wor* привет*"}, a + b},
+      {{"worl*", "б*"}, a}, {{"caf.*"}, a},
+      {{"wordy*"}, ""},     {{"worl*\u00a0б*\tcafé\u3000"}, a},
   };
   for (const auto& row : rows) {
     std::vector<std::string> args{"search"};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +14,9 @@
 
 #include "io/PageFile.h"
 #include "model/TrimWord.h"
+#include "model/Utf8Class.h"
 #include "model/WordSplitter.h"
+#include "support/CaseTable.h"
 
 namespace quarry {
 
@@ -74,6 +77,18 @@ std::vector<std::string> Lines(std::string_view page, int size = 512) {
   return Lines(filter, size);
 }
 
+// The UTF-8 of a code point (not a surrogate).
+std::string Utf8(std::int32_t cp) {
+  const auto byte = [](std::int32_t b) { return static_cast<char>(b); };
+  if (cp < 0x80) return {byte(cp)};
+  if (cp < 0x800) return {byte(0xC0 | (cp >> 6)), byte(0x80 | (cp & 0x3F))};
+  if (cp < 0x10000) {
+    return {byte(0xE0 | (cp >> 12)), byte(0x80 | ((cp >> 6) & 0x3F)), byte(0x80 | (cp & 0x3F))};
+  }
+  return {byte(0xF0 | (cp >> 18)), byte(0x80 | ((cp >> 12) & 0x3F)),
+          byte(0x80 | ((cp >> 6) & 0x3F)), byte(0x80 | (cp & 0x3F))};
+}
+
 // ---- Text --------------------------------------------------------------------------------------
 
 TEST(HtmlTextFilterTest, WhiteSpaceCollapsesToOneBlank) {
@@ -83,7 +98,48 @@ TEST(HtmlTextFilterTest, WhiteSpaceCollapsesToOneBlank) {
       {"a\r\nb", "a b"},  // LoadText takes CR LF as it stands: two white space bytes
       {"\xe9t\xe9 \x80", "\xe9t\xe9 \x80"},
       {"", ""},
+      // Unicode spaces in UTF-8 count as white space bytes do, one each
+      {"prev\xc2\xa0up\xe2\x80\x83\xe2\x80\x83next", "prev up next"},
+      {"a \xc2\xa0\t\xe3\x80\x80\xc2\x85 b\xe2\x80\xa8", "a b "},
+      {"\xc2\xa0x", " x"},
+      {"caf\xa0x \xe9\xa0\xa0", "caf\xa0x \xe9\xa0\xa0"},   // a lone 0xA0 is text
+      {"a\xc2\xc2\xa0\xe2\x80\x8b", "a\xc2 \xe2\x80\x8b"},  // as are 0xC2 alone and U+200B
   });
+}
+
+TEST(HtmlTextFilterTest, SharedSpaceTable) {
+  // The words of a text without tags and entities, as the page scanner takes them.
+  for (const test::CaseRow& row : test::ReadCaseTable("space-cases.tsv")) {
+    std::string words;
+    for (const std::string& line : Lines(row.in)) {
+      WordSplitter splitter;
+      splitter.SetLine(line.c_str());
+      char word[kWordBufferSize];
+      while (!splitter.AtEndOfLine()) {
+        splitter.NextWord(word);
+        if (word[0] != '\0') words.append(words.empty() ? "" : " ").append(word);
+      }
+    }
+    EXPECT_EQ(words, row.out) << "space-cases.tsv:" << row.line;
+  }
+}
+
+TEST(HtmlTextFilterTest, EveryCodePointIsWhiteSpaceAsUtf8ClassSays) {
+  std::string page;
+  std::string expected;
+  for (std::int32_t cp = 1; cp <= 0x10FFFF; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    const std::string encoded = Utf8(cp);
+    const bool space = WhiteSpaceLength(encoded.data(), encoded.size()) == encoded.size();
+    page.append("x").append(encoded);
+    if (cp == '<' || cp == '&') {
+      page.append(cp == '<' ? ">" : ";");
+      expected.append(cp == '<' ? "x" : "x ");
+    } else {
+      expected.append("x").append(space ? " " : encoded);
+    }
+  }
+  EXPECT_TRUE(Filter(page) == expected);  // megabytes: no dump of both
 }
 
 TEST(HtmlTextFilterTest, WhiteSpaceAfterTagsDependsOnTheirWeight) {
@@ -104,6 +160,28 @@ TEST(HtmlTextFilterTest, WhiteSpaceAfterTagsDependsOnTheirWeight) {
       {"<TR>   x", "\n\tx"},
       {"<HTML> \n x", "x"},
       {"<i> x</I>  y", " x y"},
+      // Unicode spaces, alone or mixed with ASCII white space, follow the same counter
+      {"one<BR>\xc2\xa0two", "one\ntwo"},
+      {"one<BR>\xe3\x80\x80\ttwo", "one\n two"},
+      {"x <font size=2>\xe2\x80\x89\xc2\xa0y", "x  y"},
+      {"<DT>\xc2\xa0 x", "\t x"},
+      {"<TR>\xc2\xa0\n\xe2\x80\x83x", "\n\tx"},
+      {"a<B>\xe1\x9a\x80x", "a x"},
+  });
+}
+
+TEST(HtmlTextFilterTest, BlockAndCellTagsSeparateWords) {
+  ExpectTexts({
+      {"<td>a</td><td>b</td>", " a  b "},
+      {"1<td>operator", "1 operator"},
+      {"a<br/>b<br>c", "a b\nc"},
+      {"a<DIV class=x>b</div>c", "a b c"},
+      {"a <div>  b", "a  b"},  // the counter is 1 after the tag: white space adds nothing
+      {"a<p class=x>\xc2\xa0\tb", "a b"},
+      {"<dd class=x> x", " x"},
+      // inline tags still join what stands on either side
+      {"a<span>b</span>c<a href=x>d</a>e<em>f</em>", "abcdef"},
+      {"<DD>x", "\n\t\tx"},  // rows that append keep their weight
   });
 }
 
@@ -123,7 +201,7 @@ TEST(HtmlTextFilterTest, TagTableRows) {
       {"</HEAD>", 2, "\n"},
       {"<H1>", 1, "\n"},
       {"</H1>", 1, "\n"},
-      {"<H1 align=center>", 1, ""},
+      {"<H1 align=center>", 1, " "},  // no line feed: too long; a block tag
       {"<CENTER>", 1, "\n"},
       {"<P>", -1, "\n\n"},
       {"<BR>", -1, "\n"},
@@ -138,22 +216,44 @@ TEST(HtmlTextFilterTest, TagTableRows) {
       {"<tr>", 1, "\n\t"},
       {"<IMG src=a.gif>", 1, ""},
       {"<A HREF=\"x.htm\">", 1, ""},
-      {"<FORM action=x>", 1, ""},
+      {"<FORM action=x>", 1, " "},
       {"</FORM>", 1, "\n"},
       {"<B>", 1, " "},
       {"</i>", 1, " "},
       // unlisted or not in a listed form: weight 0, nothing appended
       {"<a href=\"x.htm\">", 0, ""},
       {"<A href=x>", 0, ""},
-      {"<TD>", 0, ""},
-      {"</P>", 0, ""},
       {"<TITLE>", 0, ""},
       {"<FONT size=2>", 0, ""},
-      {"<table border=1>", 0, ""},
-      {"<p align=center>", 0, ""},
       {"<B >", 0, ""},
-      {"<!-- note -->", 0, ""},
+      {"<span class=x>", 0, ""},
+      {"<!-- div -->", 0, ""},
       {"<>", 0, ""},
+      // block and cell tags that no row appends for: one blank, weight at least 1
+      {"<TD>", 1, " "},
+      {"</td>", 1, " "},
+      {"</P>", 1, " "},
+      {"<p/>", 1, " "},
+      {"<table border=1>", 1, " "},
+      {"<p align=center>", 1, " "},
+      {"<DIV class=x>", 1, " "},
+      {"<br/>", 1, " "},
+      {"<br />", 1, " "},
+      {"<li\nclass=x>", 1, " "},
+      {"<DD class=x>", 1, " "},  // weight 0 without the blank
+      {"<tbody>", 1, " "},
+      {"<header>", 1, " "},  // the <H row weighs 1 and appends nothing at this length
+      {"</BlockQuote>", 1, " "},
+      {"<figcaption\tid=x>", 1, " "},
+      {"<thead>", 1, "\n\t"},  // the <TH row appends: nothing more
+      {"<hr/>", 2, "\n"},
+      // not a listed name
+      {"<tdx>", 0, ""},
+      {"<blockquot>", 0, ""},
+      {"<figcaptions>", 0, ""},
+      {"<div\v>", 0, ""},
+      {"<//div>", 0, ""},
+      {"<dir>", 0, ""},
   };
   for (const auto& row : rows) {
     EXPECT_EQ(Peer::HandleTag(row.tag), (Peer::TagResult{row.weight, row.appended})) << row.tag;
@@ -325,6 +425,13 @@ Peer::TagResult ReferenceHandleTag(const std::string& tag) {
     for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
     return s;
   };
+  static const std::vector<std::string> blockNames = {
+      "address", "article", "aside",  "blockquote", "br",       "caption",    "dd",     "details",
+      "dialog",  "div",     "dl",     "dt",         "fieldset", "figcaption", "figure", "footer",
+      "form",    "h1",      "h2",     "h3",         "h4",       "h5",         "h6",     "header",
+      "hgroup",  "hr",      "legend", "li",         "main",     "menu",       "nav",    "ol",
+      "option",  "p",       "pre",    "search",     "section",  "summary",    "table",  "tbody",
+      "td",      "tfoot",   "th",     "thead",      "tr",       "ul"};
   Peer::TagResult result{0, ""};
   for (const Row& row : rows) {
     bool matched = false;
@@ -336,6 +443,18 @@ Peer::TagResult ReferenceHandleTag(const std::string& tag) {
     if (!matched) continue;
     if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) result.appended += row.appends;
     result.weight += row.weight;
+  }
+  // A block or cell tag: its name after "<" or "</" up to the first blank, tab, LF, CR, FF, "/"
+  // or ">" is listed, and the rows appended no blank, tab or line feed.
+  const std::size_t start = tag.compare(0, 2, "</") == 0 ? 2 : 1;
+  const std::string name =
+      tag.size() < start
+          ? ""
+          : lower(tag.substr(start, tag.find_first_of(" \t\n\r\f/>", start) - start));
+  const bool block = std::find(blockNames.begin(), blockNames.end(), name) != blockNames.end();
+  if (block && result.appended.find_first_of(" \t\n") == std::string::npos) {
+    result.appended += ' ';
+    result.weight = std::max(result.weight, 1);
   }
   return result;
 }
@@ -359,6 +478,19 @@ void ReferenceEntity(const std::string& name, std::string& text) {
     }
   }
   text += (name == "trade" || name == "#153") ? " Trademark " : " ";
+}
+
+// The length of the Unicode space whose UTF-8 begins at page[pos] less one, or 0.
+std::size_t UnicodeSpaceAt(const std::string& page, std::size_t pos) {
+  static const char* const spaces[] = {
+      "\xc2\x85",     "\xc2\xa0",     "\xe1\x9a\x80", "\xe2\x80\x80", "\xe2\x80\x81",
+      "\xe2\x80\x82", "\xe2\x80\x83", "\xe2\x80\x84", "\xe2\x80\x85", "\xe2\x80\x86",
+      "\xe2\x80\x87", "\xe2\x80\x88", "\xe2\x80\x89", "\xe2\x80\x8a", "\xe2\x80\xa8",
+      "\xe2\x80\xa9", "\xe2\x80\xaf", "\xe2\x81\x9f", "\xe3\x80\x80"};
+  for (const char* space : spaces) {
+    if (page.compare(pos, std::strlen(space), space) == 0) return std::strlen(space) - 1;
+  }
+  return 0;
 }
 
 // The whole filter, byte by byte, with a tag buffer of 2048 and an entity buffer of 1024 bytes.
@@ -403,7 +535,8 @@ std::string ReferenceFilter(std::string page) {
       if (!complete) break;
       if (name.size() > 1023) name.resize(1023);
       ReferenceEntity(name, text);
-    } else if (std::strchr(" \t\n\v\f\r", c) != nullptr) {
+    } else if (std::strchr(" \t\n\v\f\r", c) != nullptr || UnicodeSpaceAt(page, pos - 1)) {
+      pos += UnicodeSpaceAt(page, pos - 1);
       if (++blanks == 1) text += ' ';
     } else {
       blanks = 0;
@@ -431,12 +564,15 @@ std::vector<std::string> ReferenceLines(const std::string& text, std::size_t lim
 
 std::string RandomTag(std::mt19937& random) {
   static const char* const starts[] = {
-      "<HTML>",  "<BODY>",   "</HEAD>", "<CENTER>", "</CENTER>", "<P>",      "<BR>",   "<H",
-      "</H",     "<DL>",     "</DL>",   "<DD>",     "<DT>",      "<LI>",     "<UL>",   "</UL>",
-      "<OL>",    "</OL>",    "<TABLE>", "</TABLE>", "<TH",       "</TH>",    "<TR",    "</TR>",
-      "<BLINK>", "</BLINK>", "<HR",     "<IMG",     "<A HREF",   "<FORM",    "</FORM", "<b>",
-      "</b>",    "<i>",      "</i>",    "<",        "</",        "<SCRIPT>", "<!--",   ""};
-  static const std::string alphabet = "<>/ =\"HhTtRrBbIiAaEeFfOoMmPpLlDdUuCcNnGgKkYy1x";
+      "<HTML>",  "<BODY>",      "</HEAD>",     "<CENTER>", "</CENTER>", "<P>",      "<BR>",
+      "<H",      "</H",         "<DL>",        "</DL>",    "<DD>",      "<DT>",     "<LI>",
+      "<UL>",    "</UL>",       "<OL>",        "</OL>",    "<TABLE>",   "</TABLE>", "<TH",
+      "</TH>",   "<TR",         "</TR>",       "<BLINK>",  "</BLINK>",  "<HR",      "<IMG",
+      "<A HREF", "<FORM",       "</FORM",      "<b>",      "</b>",      "<i>",      "</i>",
+      "<",       "</",          "<SCRIPT>",    "<!--",     "",          "<td",      "</td",
+      "<div",    "</DIV",       "<br/",        "<p ",      "</p",       "<LI",      "<tbody",
+      "<thead",  "<blockquote", "<Figcaption", "<dd ",     "<header",   "</th",     "<span"};
+  static const std::string alphabet = "<>/ =\"HhTtRrBbIiAaEeFfOoMmPpLlDdUuCcNnGgKkYy1x\t\n\v";
   std::string tag = starts[random() % std::size(starts)];
   for (char& c : tag) {
     if (random() % 6 == 0 && std::isalpha(static_cast<unsigned char>(c))) c ^= 0x20;
@@ -457,12 +593,52 @@ TEST(HtmlTextFilterTest, TagDispatchMatchesTryingEveryRow) {
 }
 
 std::string RandomPage(std::mt19937& random) {
-  static const char* const pieces[] = {
-      "<P>",    "<BR>",    "<HR>",     "<b>",        "</B>",     "<DD>",      "<TH>",
-      "<HTML>", "</HEAD>", "<H1>",     "<A HREF=x>", "<script>", "</SCRIPT>", "<!-- ",
-      "-->",    "&copy;",  "&trade;",  "&lt;",       "&",        ";",         " ",
-      "  ",     "\n",      "\r\n",     "\t",         "<",        ">",         "word",
-      "Zz",     "\xe9",    "\x80\xff", "(x).",       "[",        "}"};
+  static const char* const pieces[] = {"<P>",
+                                       "<BR>",
+                                       "<HR>",
+                                       "<b>",
+                                       "</B>",
+                                       "<DD>",
+                                       "<TH>",
+                                       "<HTML>",
+                                       "</HEAD>",
+                                       "<H1>",
+                                       "<A HREF=x>",
+                                       "<script>",
+                                       "</SCRIPT>",
+                                       "<!-- ",
+                                       "-->",
+                                       "&copy;",
+                                       "&trade;",
+                                       "&lt;",
+                                       "&",
+                                       ";",
+                                       " ",
+                                       "  ",
+                                       "\n",
+                                       "\r\n",
+                                       "\t",
+                                       "<",
+                                       ">",
+                                       "word",
+                                       "Zz",
+                                       "\xe9",
+                                       "\x80\xff",
+                                       "(x).",
+                                       "[",
+                                       "}",
+                                       "\xc2\xa0",
+                                       "\xe3\x80\x80",
+                                       "\xe2\x80\x8b",
+                                       "\xc2",
+                                       "\xe2\x80",
+                                       "\xa0",
+                                       "<td>",
+                                       "</td>",
+                                       "<DIV class=x>",
+                                       "<br/>",
+                                       "</p>",
+                                       "<span>"};
   std::string page;
   const auto count = random() % 120;
   for (unsigned i = 0; i < count; ++i) {

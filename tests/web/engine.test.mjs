@@ -1,12 +1,24 @@
-// Fast tests of the search page's engine (web/quarry-search.js) under `node --test`: decoding the
-// sample site's index and damaged files, cleaning and folding query words, links, search, reload.
+// Fast tests of the search page's modules (web/quarry-search-*.js) under `node --test`: decoding
+// the sample site's index and damaged files, cleaning and folding query words, links, search,
+// reload.
 import assert from "node:assert/strict";
-import { readFileSync } from "node:fs";
+import { cpSync, existsSync, readdirSync, readFileSync, rmSync } from "node:fs";
+import { join } from "node:path";
 import { test } from "node:test";
 import {
-  buildIndex, decodeTexts, decodeWords, displayText, foldBytes, LinkMaker, open, pagesOf,
-  queryTerms, trimWord,
-} from "../../web/quarry-search.js";
+  buildIndex, decodeReferences, decodeTexts, decodeWords, LinkMaker, open, pagesOf,
+} from "../../web/quarry-search-legacy.js";
+import { cutQuery, foldBytes, keyBytes, queryTerms, queryWords } from "../../web/quarry-search-query.js";
+import { displayText, trimWord } from "../../web/quarry-search-text.js";
+import { contentHash } from "../../web/quarry-search-bundle.js";
+import { editDistance } from "../../web/quarry-search-rank.js";
+import { openSearch } from "../../web/quarry-search-engine.js";
+import { excerpt } from "../../web/quarry-search-excerpt.js";
+import { LANGUAGES, TEXTS } from "../../web/quarry-search-widget.js";
+import { LABELS } from "../../web/quarry-search.js";
+import { page, sampleSite, writeBundle } from "./bundle-writer.mjs";
+import { cli, repo, scratch } from "./harness.mjs";
+import { gzipSync } from "node:zlib";
 
 const data = new URL("../data/", import.meta.url);
 // The sample site's index files, each as a view that does not start at its buffer's start.
@@ -49,7 +61,7 @@ test("the sample site's index decodes to its pages, titles and words", () => {
   const titles = decodeTexts(expected("qryiDb.dat")).map(text);
   assert.equal(paths.length, 10);
   assert.deepEqual([paths[0], paths[6], paths[9]],
-    ["site/.hidden.html", "site/docs/guide.html", "site/index.html"]);
+    ["site/_hidden.html", "site/docs/guide.html", "site/index.html"]);
   assert.deepEqual([titles[0], titles[3], titles[6]],
     ["hidden page", "site/blog/index.htm", "  the guide  "]);
   const list = words(expected("qrywDb.dat"));
@@ -122,11 +134,52 @@ test("words are trimmed and folded as the shared tables say", () => {
   for (const [input, want] of folds) assert.deepEqual(foldBytes(input), want, text(input));
 });
 
+test("keys are made as the shared table says", () => {
+  const rows = table("key-cases.tsv");
+  assert.ok(rows.length > 40);
+  for (const [input, want] of rows) assert.deepEqual(keyBytes(input), want, text(input));
+});
+
+test("queries are cut into terms as the shared table says", () => {
+  const show = (terms) => {
+    const out = [];
+    for (const [i, t] of terms.entries()) {
+      const opens = t.phrase >= 0 && terms[i - 1]?.phrase !== t.phrase;
+      const closes = t.phrase >= 0 && terms[i + 1]?.phrase !== t.phrase;
+      out.push(`${opens ? '"' : ""}${t.text}${t.prefix ? "*" : ""}${closes ? '"' : ""}`);
+    }
+    return out.join(" ");
+  };
+  const rows = table("query-cases.tsv");
+  assert.ok(rows.length > 30);
+  for (const [query, cut, typed = cut] of rows.map((r) => r.map(text))) {
+    assert.equal(show(cutQuery(query)), cut ?? "", query);
+    assert.equal(show(cutQuery(query, { typing: true })), typed ?? "", `${query} (typing)`);
+  }
+});
+
+test("a query is cut into words at white space as the shared table says", () => {
+  const utf8 = new TextDecoder("utf-8", { fatal: true });
+  const rows = table("space-cases.tsv").filter(([input]) => {
+    try {
+      utf8.decode(input);
+      return true;
+    } catch {
+      return false; // bytes of no character: a query typed into the page is always text
+    }
+  });
+  assert.ok(rows.length > 30);
+  for (const [input, want] of rows) {
+    assert.deepEqual(bytes(queryWords(utf8.decode(input)).join(" ")), want, text(input));
+  }
+});
+
 test("a query becomes folded terms, prefixes marked by a trailing star", () => {
   const rows = [
     ["Install  GUIDE", ["install", "guide"], [false, false]],
     ["j* *  ** (Doc.*", ["j", "doc"], [true, true]],
     ["a . ПРИВЕТ я", ["привет"], [false]],
+    ["Install\u00a0GUIDE\u3000j*", ["install", "guide", "j"], [false, false, true]],
     ["", [], []],
   ];
   for (const [query, keys, prefixes] of rows) {
@@ -175,9 +228,29 @@ test("search answers as quarry-cli search does on the sample site", () => {
     ["the guide", [2, 6, 7, 8]], ["THE Guide.", [2, 6, 7, 8]], ["r*", [2, 4, 5, 7, 9]],
     ["guide nothere", []], ["a", []], ["*", []], ["text step", [6, 8]],
   ];
-  for (const [query, pages] of rows) assert.deepEqual(index.search(query).map((r) => r.page), pages, query);
+  const found = (query) => index.search(query).map((r) => r.page);
+  for (const [query, pages] of rows) assert.deepEqual(found(query).sort((a, b) => a - b), pages, query);
   assert.deepEqual(index.search("hidden")[0],
-    { page: 0, path: "site/.hidden.html", url: "http://127.0.0.1/.hidden.html", title: "hidden page" });
+    { page: 0, path: "site/_hidden.html", url: "http://127.0.0.1/_hidden.html", title: "hidden page" });
+  // Title and path matches first (6, 8), then page order (2, 7); the stored title "  the guide  ".
+  assert.deepEqual(index.search("guide").map((r) => [r.page, r.title]),
+    [[6, "the guide"], [8, "the guide"], [2, "a title that runs on"], [7, "documentation index"]]);
+});
+
+test("titles of the three files are shown with references decoded, ranked by title and path", () => {
+  const rows = [
+    ["(java se 17 &amp; jdk 17)", "(java se 17 & jdk 17)"],
+    ["caf&eacute; &#8212; &#x1F600; &nbsp;x", "café — 😀 \u00a0x"],
+    ["&check; &AMP; &#0; &#xD800; &#1114112; &#128; &amp", "&check; &AMP; &#0; &#xD800; &#1114112; &#128; &amp"],
+  ];
+  for (const [stored, shown] of rows) assert.equal(decodeReferences(stored), shown, stored);
+  const paths = ["a/other.html", "b/guide.html", "c/x.html", "d/guide-install.html"];
+  const titles = ["guide", "x", "install &amp; guide", "y"];
+  const index = buildIndex(file(2, concat(record("install", 2, [2, 3]), record("guide", 4, [0, 1, 2, 3]))),
+    file(4, bytes(paths.join("\0") + "\0")), file(4, bytes(titles.join("\0") + "\0")));
+  assert.deepEqual(index.search("guide install").map((r) => r.page), [2, 3]);
+  assert.deepEqual(index.search("guide").map((r) => r.page), [0, 2, 1, 3]);
+  assert.deepEqual(index.search("gui*").map((r) => r.title), ["guide", "install & guide", "x", "y"]);
 });
 
 test("files that disagree are fetched once more past the cache", async (t) => {
@@ -207,11 +280,194 @@ test("files that disagree are fetched once more past the cache", async (t) => {
 });
 
 test("the page's files carry the generated-file mark and no inline script or style", () => {
-  for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
-    const body = readFileSync(new URL(`../../web/${name}`, import.meta.url), "utf8");
+  const web = new URL("../../web/", import.meta.url);
+  const cmake = readFileSync(new URL("../../src/CMakeLists.txt", import.meta.url), "utf8");
+  const listed = cmake.match(/set\(QUARRY_WEB_FILES([^)]*)\)/)[1].trim().split(/\s+/);
+  assert.deepEqual([...listed].sort(), readdirSync(web).sort(), "QUARRY_WEB_FILES lists web/");
+  for (const name of listed) {
+    const body = readFileSync(new URL(name, web), "utf8");
     assert.match(body.split("\n")[0], /quarry web: generated file/, name);
     if (name === "search.html") {
       assert.doesNotMatch(body, /<script(?![^>]*\ssrc=)|<style|\sstyle=|\son[a-z]+=/i, name);
     }
+  }
+});
+
+// ---------------------------------------------------------------------------------------------
+// The bundle, written by the small test writer (bundle-writer.mjs)
+
+const SITE = sampleSite();
+const STEMS = { index: "index", indexes: "index", indexing: "index" };
+
+// Serves a written bundle to fetch at http://127.0.0.1/_search/; returns the URLs fetched.
+function serveBundle(t, files, manifest, { again = manifest } = {}) {
+  const fetched = [];
+  t.mock.method(globalThis, "fetch", async (url) => {
+    const path = new URL(url).pathname.replace("/_search/", "");
+    fetched.push(path);
+    if (path === "quarry-search.json") return Response.json(fetched.filter((p) => p === path).length > 1 ? again : manifest);
+    return files.has(path) ? new Response(files.get(path)) : new Response("", { status: 404 });
+  });
+  return fetched;
+}
+
+const MANIFEST = "http://127.0.0.1/_search/quarry-search.json";
+
+test("the content hash is XXH32 with seeds 0 and 1, as libxxhash gives it", () => {
+  for (const [input, hash] of [["", "02cc5d050b2cb792"], ["abc", "32d153ffaa3da8ff"],
+    ["0123456789abcdef", "c2c45b69f31fe1cf"], ["The quick brown fox jumps over the lazy dog!", "ad1ae39049f17e3b"]]) {
+    assert.equal(contentHash(bytes(input)), hash, input);
+  }
+});
+
+test("a bundle is searched and ranked alike however its shards and prefixes are cut", async (t) => {
+  const rows = [
+    // [query, pages in order, corrected]
+    ["configuration", [1, 0]],
+    ["CONFIGURATION file", [1, 0]],
+    ["cafe", [2]],
+    ["café", [2]],
+    ["strasse", [5]],
+    ["instal", [0]],
+    ["instal ", [0], "install"],
+    ["ind*", [4]],
+    ["index", [4]],
+    ["indexing", [4]],
+    ['"default value"', [1]],
+    ['"value default"', []],
+    ['"configuration file"', [1, 0]],
+    ["dump", [4]],
+    ["pg_dump", [4]],
+    ["pg-dump", [4]],
+    ["configuraton", [1, 0], "configuration"],
+    ["setting configuraton", [1], "setting configuration"],
+    ["zzzz", []],
+    ["the", [2, 0, 1]],
+  ];
+  const layouts = [
+    ["small shards", { keysPerShard: 3, prefixesPerPiece: 2, directorySize: 2, stems: STEMS }],
+    ["one shard", { keysPerShard: 10000, directorySize: 100, stems: STEMS }],
+    ["host-decoded pieces", { keysPerShard: 5, stems: STEMS, plain: true }],
+  ];
+  for (const [layout, options] of layouts) {
+    const { files, manifest } = writeBundle(SITE, options);
+    serveBundle(t, files, manifest);
+    const search = await openSearch(MANIFEST);
+    for (const [query, pages, corrected = null] of rows) {
+      const found = await search.search(query, { typing: true });
+      assert.deepEqual(found.pages, pages, `${layout}: ${query}`);
+      assert.equal(found.corrected, corrected, `${layout}: ${query}`);
+    }
+    t.mock.restoreAll();
+  }
+});
+
+test("results show the title as written, a marked excerpt, matching headings and the path", async (t) => {
+  const { files, manifest } = writeBundle(SITE, { keysPerShard: 3, stems: STEMS });
+  const fetched = serveBundle(t, files, manifest);
+  const search = await openSearch(MANIFEST);
+  const show = (segments) => segments.map((s) => (s.mark ? `[${s.text}]` : s.text)).join("");
+  const found = await search.search("install debian");
+  const [item] = await search.items(found, 0, 1);
+  assert.equal(item.url, "http://127.0.0.1/docs/install.html");
+  assert.equal(show(item.title), "Installing Quarry");
+  assert.equal(show(item.excerpt.segments), "How to [install] Quarry on [Debian]. Run the installer and check the configuration file.");
+  assert.deepEqual(item.headings.map((h) => [h.url, show(h.text)]),
+    [["http://127.0.0.1/docs/install.html#debian", "[Install] on [Debian]"]]);
+  const [cafe] = await search.items(await search.search("cafe"), 0, 1);
+  assert.deepEqual([show(cafe.title), cafe.path], ["[Café] au lait", "blog/café.html"]);
+  // Only the pieces the query needed: no position piece without a phrase.
+  assert.ok(!fetched.some((p) => p.startsWith("quarry-bundle/p-")), fetched.join(" "));
+});
+
+test("an excerpt is the passage holding the most query terms", () => {
+  const text = Array.from({ length: 100 }, (_, i) => `w${i}`).join(" ").replace("w20", "alpha").replace("w70", "alpha beta");
+  const match = (w) => ["alpha", "beta"].indexOf(w);
+  const { segments, before, after } = excerpt(text, match, 10);
+  assert.deepEqual([segments.map((s) => s.text).join(""), before, after], ["w65 w66 w67 w68 w69 alpha beta w71 w72 w73", true, true]);
+});
+
+test("a missing or damaged piece: the index changed, or is damaged", async (t) => {
+  const { files, manifest } = writeBundle(SITE, { keysPerShard: 3 });
+  const other = writeBundle(SITE.slice(0, 2), { keysPerShard: 3 }).manifest;
+  const keys = [...files.keys()].filter((n) => n.startsWith("quarry-bundle/s-"));
+  const rows = [
+    ["missing, new manifest", (f) => keys.forEach((k) => f.delete(k)), other, "changed"],
+    ["missing, same manifest", (f) => keys.forEach((k) => f.delete(k)), manifest, "damaged"],
+    ["bad hash", (f) => keys.forEach((k) => f.set(k, gzipSync(Buffer.from("QSBs\x01\x00\x00")))), manifest, "damaged"],
+  ];
+  for (const [what, damage, again, code] of rows) {
+    const damaged = new Map(files);
+    damage(damaged);
+    serveBundle(t, damaged, manifest, { again });
+    const search = await openSearch(MANIFEST);
+    await assert.rejects(search.search("configuration"), (e) => e.code === code, what);
+    t.mock.restoreAll();
+  }
+});
+
+test("every language file holds every text of the box, with the same placeholders", () => {
+  const placeholders = (text) => JSON.stringify(Object.values(typeof text === "object" ? text : { text })
+    .map((t) => t.match(/\{\w+\}/g)?.sort() ?? []).at(-1));
+  for (const lang of LANGUAGES) {
+    const json = JSON.parse(readFileSync(new URL(`../../web/quarry-search-lang-${lang}.json`, import.meta.url), "utf8"));
+    const { "//": mark, ...texts } = json;
+    assert.match(mark, /quarry web: generated file/, lang);
+    assert.deepEqual(Object.keys(texts), Object.keys(TEXTS), lang);
+    for (const [name, text] of Object.entries(texts)) {
+      assert.equal(placeholders(text), placeholders(TEXTS[name]), `${lang}: ${name}`);
+      if (typeof text === "object") assert.ok(text.other, `${lang}: ${name} has no "other" form`);
+    }
+    if (lang === "en") assert.deepEqual(texts, { ...TEXTS });
+    assert.equal(texts.label, LABELS[lang], `${lang}: the entry module's label`);
+  }
+});
+
+test("typos are measured in optimal-string-alignment edits on code points", async (t) => {
+  const cps = (s) => Array.from(s, (c) => c.codePointAt(0));
+  for (const [a, b, limit, want] of [
+    ["configuraton", "configuration", 2, 1], ["setitng", "setting", 1, 1], ["ca", "abc", 2, 3],
+    ["kitten", "sitting", 2, 3], ["straße", "strase", 1, 1], ["東京都", "東京", 1, 1], ["abc", "abc", 1, 0],
+  ]) assert.equal(editDistance(cps(a), cps(b), limit), want, `${a} ${b}`);
+  // Fewest edits, then most pages, then byte order; words of 8 or more code points get two.
+  const pages = [
+    page("a.html", "a", "cart cart card"), page("b.html", "b", "card care"), page("c.html", "c", "cars"),
+    page("d.html", "d", "documentation"),
+  ];
+  const { files, manifest } = writeBundle(pages, { keysPerShard: 100 });
+  serveBundle(t, files, manifest);
+  const search = await openSearch(MANIFEST);
+  for (const [query, corrected] of [["carx", "card"], ["cary", "card"], ["crat", "cart"],
+    ["documnetaton", "documentation"], ["docmentaton", "documentation"], ["xyz", null], ["ab", null]]) {
+    assert.equal((await search.search(query)).corrected, corrected, query);
+  }
+});
+
+// The sample site's bundle as quarry-cli web writes it, when the quarry-cli at hand writes bundles.
+const bundleCli = (() => {
+  try {
+    return cli(["web", "--help"], repo).stdout.toString().includes("--no-bundle");
+  } catch {
+    return false;
+  }
+})();
+
+test("the sample site's bundle ranks as the shared table says", { skip: !bundleCli && "quarry-cli writes no bundle" }, async (t) => {
+  const work = scratch("ranking");
+  t.after(() => rmSync(work, { recursive: true, force: true }));
+  cpSync(new URL("site", data).pathname, join(work, "site"), { recursive: true });
+  const web = cli(["web", "-q", "--site", "site", "--db", "db"], work);
+  assert.equal(web.status, 0, web.stderr);
+  const folder = join(work, "site/_search");
+  t.mock.method(globalThis, "fetch", async (url) => {
+    const path = join(folder, decodeURIComponent(new URL(url).pathname.replace("/_search/", "")));
+    return existsSync(path) ? new Response(readFileSync(path)) : new Response("", { status: 404 });
+  });
+  const search = await openSearch(MANIFEST);
+  const rows = readFileSync(new URL("ranking-cases.tsv", data), "utf8").split("\n")
+    .filter((line) => line !== "" && !line.startsWith("#")).map((line) => line.split("\t"));
+  assert.ok(rows.length > 15);
+  for (const [query, pages] of rows) {
+    assert.deepEqual((await search.search(query)).pages, pages.split(" ").filter(Boolean).map(Number), query);
   }
 });

@@ -5,6 +5,7 @@ import assert from "node:assert/strict";
 import { cpSync, mkdirSync, readFileSync, rmSync, truncateSync, statSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
+import { sampleSite, writeBundleFolder } from "./bundle-writer.mjs";
 import { cli, hasCliCommand, launch, repo, scratch, serve } from "./harness.mjs";
 
 const QUERIES = [
@@ -14,6 +15,7 @@ const QUERIES = [
 ];
 
 let work;
+let bundles; // does quarry-cli write search bundles?
 let server;
 let browser;
 
@@ -54,7 +56,8 @@ function variant(name, make) {
 before(async () => {
   work = scratch("page");
   const site = join(work, "site");
-  cpSync(join(repo, "tests/data/site"), site, { recursive: true });
+  // The links stay as they are, relative, so that they stay inside the copy.
+  cpSync(join(repo, "tests/data/site"), site, { recursive: true, verbatimSymlinks: true });
   writeFileSync(join(site, "<img src=x onerror=alert(1)>.html"), "<html><body>hostile one</body></html>");
   writeFileSync(join(site, "javascript:alert(1).html"), "<html><body>hostile two</body></html>");
   writeFileSync(join(site, "мир.html"), "<html><head><title>Привет мир</title></head><body>" +
@@ -62,9 +65,15 @@ before(async () => {
   mkdirSync(join(site, "_search"));
   const indexed = cli(["index", "--no-progress", "-q", "--db", "site/_search", "site"], work);
   assert.equal(indexed.status, 0, indexed.stderr);
+  bundles = hasCliCommand("web") && cli(["web", "--help"], work).stdout.toString().includes("--no-bundle");
   if (hasCliCommand("web")) {
-    const web = cli(["web", "--db", "site/_search", "--site-root", "site/"], work);
+    // The three-file page here; a bundle of the same index in _real when quarry-cli writes one.
+    const web = cli(["web", "--db", "site/_search", "--site-root", "site/", ...(bundles ? ["--no-bundle"] : [])], work);
     assert.equal(web.status, 0, web.stderr);
+    if (bundles) {
+      const real = cli(["web", "-q", "--db", "site/_search", "--site-root", "site/", "--out", "site/_real"], work);
+      assert.equal(real.status, 0, real.stderr);
+    }
   } else {
     for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
       cpSync(join(repo, "web", name), join(site, "_search", name));
@@ -84,6 +93,14 @@ before(async () => {
   writeFileSync(join(site, "embed.html"), '<!doctype html><html lang="en"><title>Embedded</title>' +
     '<h1>My site</h1><div data-quarry-search data-settings="/_search/quarry-search.json"></div>' +
     '<script type="module" src="/_search/quarry-search.js"></script></html>');
+  for (const name of ["_bundle", "_changing"]) {
+    const folder = join(site, name);
+    cpSync(join(repo, "web"), folder, { recursive: true });
+    writeBundleFolder(folder, sampleSite(), { keysPerShard: 4, stems: { index: "index", indexes: "index" } });
+  }
+  writeFileSync(join(site, "embed-de.html"), '<!doctype html><html lang="de-AT"><title>Eingebettet</title>' +
+    '<div data-quarry-search data-settings="/_bundle/quarry-search.json" data-text-none="Nichts da."></div>' +
+    '<script type="module" src="/_bundle/quarry-search.js"></script></html>');
   server = await serve(site);
   browser = await launch();
 });
@@ -96,7 +113,7 @@ after(async () => {
 
 // A fresh page; problems (console errors, CSP violations, dialogs, script errors) are collected
 // and checked by done().
-async function openPage(path, options = {}) {
+async function openPage(path, { idle, ...options } = {}) {
   const context = await browser.newContext(options);
   const page = await context.newPage();
   const problems = [];
@@ -109,8 +126,10 @@ async function openPage(path, options = {}) {
     problems.push(`dialog: ${d.message()}`);
     d.dismiss();
   });
+  page.requests = [];
+  page.on("request", (r) => page.requests.push(new URL(r.url()).pathname));
   await page.goto(server.origin + path);
-  await page.waitForSelector("[data-quarry-search][data-state]");
+  if (!idle) await page.waitForSelector("[data-quarry-search][data-state]");
   page.done = async (allowed = /^$/) => {
     await context.close();
     assert.deepEqual(problems.filter((p) => !allowed.test(p)), []);
@@ -132,16 +151,16 @@ test("the page answers as quarry-cli search does", async () => {
     const { open } = await import("./quarry-search.js");
     const index = await open("./");
     return { links: index.search("hidden").map((r) => r.url),
-      answers: queries.map((q) => index.search(q).map(({ page, path, title }) => [page, path, title])) };
+      answers: queries.map((q) => index.search(q).map(({ page, path }) => [page, path])) };
   }, QUERIES).then(({ links, answers }) => {
-    assert.deepEqual(links, [`${server.origin}/.hidden.html`]);
+    assert.deepEqual(links, [`${server.origin}/_hidden.html`]);
     return answers;
   });
   for (const [i, query] of QUERIES.entries()) {
     const run = cli(["search", "--db", "site/_search", "-z", query], work);
     const want = run.status === 2 ? [] : run.stdout.toString().split("\0").slice(0, -1)
-      .map((line) => line.split("\t")).map(([n, path, ...title]) => [Number(n), path, title.join("\t")]);
-    assert.deepEqual(answers[i], want, query);
+      .map((line) => line.split("\t")).map(([n, path]) => [Number(n), path]);
+    assert.deepEqual([...answers[i]].sort((a, b) => a[0] - b[0]), want, query);
   }
   for (const query of ["the guide", "gui* the", "nothing-here"]) {
     await type(page, query);
@@ -228,8 +247,11 @@ test("thousands of results come in pieces, by keyboard and by button", async () 
   await page.done();
 });
 
-test("the widget in a site's own page", async () => {
-  const page = await openPage("/embed.html");
+test("the widget in a site's own page fetches nothing until it is used", async () => {
+  const page = await openPage("/embed.html", { idle: true });
+  await page.waitForLoadState("networkidle");
+  assert.deepEqual(page.requests, ["/embed.html", "/_search/quarry-search.js", "/_search/quarry-search.css"]);
+  assert.equal(await page.locator(".qs-label").textContent(), "Search this site");
   await type(page, "guide");
   await options(page).first().waitFor();
   assert.equal(await page.locator(".qs-input").evaluate((n) => getComputedStyle(n).borderRadius), "6px");
@@ -253,5 +275,68 @@ test("readable at 360 pixels, in the light and the dark scheme", async () => {
   const light = await look();
   assert.equal(light.back, "rgb(255, 255, 255)");
   assert.equal(light.link, "rgb(11, 87, 208)");
+  await page.done();
+});
+
+test("a bundle: found while typing, ranked, marked, with sections; phrases and typos", async () => {
+  const page = await openPage("/_bundle/search.html");
+  await page.keyboard.type("instal", { delay: 20 });
+  await page.waitForSelector('[data-shown="instal"]');
+  assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.href)),
+    [`${server.origin}/docs/install.html`]);
+  assert.deepEqual(await page.locator(".qs-result mark").allTextContents(), ["Installing", "install", "installer"]);
+  assert.equal(await page.locator(".qs-subresult a").getAttribute("href"), `${server.origin}/docs/install.html#debian`);
+  assert.equal(await page.locator(".qs-subresult mark").textContent(), "Install");
+  assert.equal(await status(page).textContent(), "1 page found.");
+  for (const [query, want] of [
+    ['"default value"', "1 page found."],
+    ['"value default"', "No pages found."],
+    ["configuraton", "Showing results for configuration. 2 pages found."],
+  ]) {
+    await page.fill(".qs-input", query);
+    await page.waitForFunction((w) => document.querySelector(".qs-status").textContent === w, want);
+  }
+  await page.keyboard.press("ArrowDown");
+  assert.equal(await options(page).first().getAttribute("aria-selected"), "true");
+  await page.done();
+});
+
+test("a bundle rebuilt under an open page asks for a reload", async () => {
+  const page = await openPage("/_changing/search.html");
+  const folder = join(work, "site/_changing");
+  rmSync(join(folder, "quarry-bundle"), { recursive: true });
+  writeBundleFolder(folder, sampleSite().slice(0, 2), { keysPerShard: 4 });
+  await page.fill(".qs-input", "setting");
+  const notice = page.locator(".qs-notice");
+  await notice.waitFor();
+  assert.equal(await notice.textContent(), "The search index changed; reload the page.");
+  await page.done(/404/);
+});
+
+test("an embedded box speaks its page's language and fetches nothing until it is used", async () => {
+  const page = await openPage("/embed-de.html", { idle: true });
+  await page.waitForLoadState("networkidle");
+  assert.deepEqual(page.requests, ["/embed-de.html", "/_bundle/quarry-search.js", "/_bundle/quarry-search.css"]);
+  assert.equal(await page.locator(".qs-label").textContent(), "Diese Website durchsuchen");
+  await page.focus(".qs-input");
+  await page.keyboard.type("configuration ");
+  await page.waitForFunction(() => document.querySelector(".qs-status")?.textContent === "2 Seiten gefunden.");
+  assert.match(await page.locator(".qs-help").textContent(), /^Gefunden werden Seiten mit allen Wörtern/);
+  assert.ok(page.requests.includes("/_bundle/quarry-search-lang-de.json"));
+  assert.ok(!page.requests.some((r) => r.includes("/quarry-bundle/p-")), "no position piece without a phrase");
+  await page.fill(".qs-input", "qqqqqq");
+  await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "Nichts da.");
+  await page.done();
+});
+
+test("the bundle quarry-cli writes for the sample site", async (t) => {
+  if (!bundles) return t.skip("quarry-cli writes no bundle");
+  const page = await openPage("/_real/search.html?q=reference");
+  await page.waitForSelector(".qs-result");
+  assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.pathname)),
+    ["/docs/api/reference.htm", "/blog/2024/post.Html", "/docs/INDEX.HTM"]);
+  assert.equal(await page.locator(".qs-result .qs-title").first().textContent(), "API Reference");
+  assert.deepEqual(await page.locator(".qs-result").first().locator(".qs-excerpt mark").allTextContents(),
+    ["Reference", "reference"]);
   await page.done();
 });

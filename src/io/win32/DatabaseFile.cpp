@@ -118,6 +118,8 @@ int Adopt(HANDLE handle) {
 
 }  // namespace
 
+const bool DatabaseFile::kRenamesOverHeldFiles = false;
+
 DatabaseFile::~DatabaseFile() { Close(); }
 
 bool DatabaseFile::Open(const std::string& directory, const std::string& name, Access access) {
