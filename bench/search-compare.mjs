@@ -254,27 +254,29 @@ function launch() {
   });
 }
 
-// Watches the result links matching results and the text of the engine's status line (status):
-// every change is logged with the page's clock, and every keydown too (capture phase, before the
-// page's own handlers).
-function pageProbe({ results, status }) {
+// Watches the result links matching results, the text of the engine's status line (status) and
+// the query the page says is on screen (the attribute shown = [selector, name], null while the
+// page has none): every change is logged with the page's clock, and every keydown too (capture
+// phase, before the page's own handlers).
+function pageProbe({ results, status, shown }) {
   const bench = { log: [], keys: [] };
   window.__bench = bench;
   let last = null;
   const check = () => {
     const links = [...document.querySelectorAll(results)].map((a) => a.href);
     const note = (status && document.querySelector(status)?.textContent?.trim()) || "";
-    const key = links.join("\n") + "\n\n" + note;
+    const query = shown ? document.querySelector(shown[0])?.getAttribute(shown[1]) ?? null : null;
+    const key = JSON.stringify([links, note, query]);
     if (key === last) return;
     last = key;
     const t = performance.now();
-    bench.log.push({ t, links, note });
+    bench.log.push({ t, links, note, query });
     window.__benchSeen?.(t);
   };
   addEventListener("keydown", () => bench.keys.push(performance.now()), true);
   new MutationObserver(check).observe(document, {
     subtree: true, childList: true, characterData: true, attributes: true,
-    attributeFilter: ["href", "hidden", "class"],
+    attributeFilter: ["href", "hidden", "class", ...(shown ? [shown[1]] : [])],
   });
 }
 
@@ -333,7 +335,10 @@ async function settle(page, net, since, minMs, capMs, answered) {
   for (;;) {
     const state = await page.evaluate((from) => {
       const last = window.__bench?.log.at(-1);
-      return { now: performance.now(), changed: last?.t ?? 0, note: last?.note ?? "", after: (last?.t ?? 0) >= from };
+      return {
+        now: performance.now(), changed: last?.t ?? 0, note: last?.note ?? "", query: last?.query ?? null,
+        after: (last?.t ?? 0) >= from,
+      };
     }, since);
     if (state.now - since > capMs) return false;
     const answer = answered(state);
@@ -390,9 +395,10 @@ function gzippedText(request, origin, siteDir) {
   return body === null ? request.bytes : request.headers + body;
 }
 
-// answers(note, query): whether the status line says the list answers query; engines without
-// one are taken to answer once the list changes after the last keystroke (Quarry's page
-// searches the box's text synchronously after a short pause).
+// answers(entry, query): whether the page says the list answers query (true), says it does not
+// yet (false), or cannot tell (null): then it is taken to answer once the list changes after the
+// last keystroke. Quarry's page names the query on screen in data-shown (the three-file page of
+// before had no such mark, and searched the box's text synchronously after a short pause).
 const ENGINES = {
   quarry: {
     label: "Quarry",
@@ -400,6 +406,8 @@ const ENGINES = {
     input: () => options["quarry-input"],
     results: () => options["quarry-results"],
     status: ".qs-status",
+    shown: ["[data-quarry-search]", "data-shown"],
+    answers: (entry, query) => (entry.query === null ? null : entry.query === query),
   },
   peer: {
     label: "peer",
@@ -408,7 +416,7 @@ const ENGINES = {
     results: () => options["peer-results"],
     // "N results for QUERY" or "No results for QUERY" once searched; "Searching for QUERY..." before.
     status: ".pagefind-ui__message",
-    answers: (note, query) => note.includes(query.trim()) && !/^searching/i.test(note),
+    answers: (entry, query) => entry.note.includes(query.trim()) && !/^searching/i.test(entry.note),
     // The peer's UI shows five results, then a button for more: pressed for ranks 6 to 10.
     more: ".pagefind-ui__button",
   },
@@ -420,8 +428,8 @@ const ENGINES = {
 async function measureQuery(browser, origin, siteDir, engine, row, throttled, judge) {
   const spec = ENGINES[engine];
   const { context, page, net, seen, workers } = await openProbed(browser, throttled,
-    { results: spec.results(), status: spec.status });
-  const answers = (entry) => (spec.answers ? spec.answers(entry.note, row.query) : entry.after || null);
+    { results: spec.results(), status: spec.status, shown: spec.shown });
+  const answers = (entry) => spec.answers(entry, row.query) ?? (entry.after || null);
   try {
     await page.goto(origin + spec.page(), { waitUntil: "commit" });
     const input = page.locator(spec.input()).first();
@@ -439,7 +447,7 @@ async function measureQuery(browser, origin, siteDir, engine, row, throttled, ju
     // shown at that keystroke was already the final one and never changed after it, that moment
     // counts.
     const after = log.find((entry) => entry.t >= lastKey && entry.links.length > 0 &&
-      answers({ note: entry.note, after: true }));
+      answers({ ...entry, after: true }));
     const before = [...log].reverse().find((entry) => entry.t < lastKey);
     let firstMs = null;
     let markFirst = null;
@@ -452,7 +460,9 @@ async function measureQuery(browser, origin, siteDir, engine, row, throttled, ju
     }
     // The moment the settled list was first shown after the keystroke (an engine may first show
     // the answer to an earlier prefix).
-    const settledEntry = log.find((entry) => entry.t >= lastKey && entry.links.join("\n") === final.join("\n"));
+    const same = (entry) => entry.t >= lastKey && entry.links.join("\n") === final.join("\n");
+    const settledEntry = log.find((entry) => same(entry) && answers({ ...entry, after: true })) ??
+      log.find(same);
     const finalMs = final.length === 0 ? null : settledEntry ? settledEntry.t - lastKey : firstMs;
     let links = final;
     if (judge && spec.more && final.length > 0 && final.length < 10) {
@@ -505,17 +515,20 @@ async function measureIdleView(browser, origin, siteDir, path) {
   }
 }
 
-// Quarry's in-page query time through the module's API, after a first search has loaded what
-// the query needs. Skipped with a note when the module exports no open().
+// Quarry's in-page query time through the module's API (openSearch() on the settings file, or
+// open() on the folder of the three files), after a first search has loaded what the query
+// needs. Skipped with a note when the module exports neither.
 async function measureQueryTime(browser, origin, words) {
   const { context, page } = await openProbed(browser, false, null);
   try {
     await page.goto(origin + "/quarry-embed.html", { waitUntil: "load" });
     return await page.evaluate(async (query) => {
       const module = await import("/_search/quarry-search.js");
-      if (typeof module.open !== "function") return { skipped: "the module exports no open()" };
-      const index = await module.open("/_search/");
-      if (typeof index.search !== "function") return { skipped: "the index has no search()" };
+      let index;
+      if (typeof module.openSearch === "function") index = await module.openSearch("/_search/quarry-search.json");
+      else if (typeof module.open === "function") index = await module.open("/_search/");
+      else return { skipped: "the module exports neither openSearch() nor open()" };
+      if (typeof index?.search !== "function") return { skipped: "the search has no search()" };
       let started = performance.now();
       let results = await index.search(query);
       const firstMs = performance.now() - started;
@@ -527,7 +540,8 @@ async function measureQueryTime(browser, origin, words) {
         times.push((performance.now() - started) / 20);
       }
       times.sort((a, b) => a - b);
-      return { query, firstMs, medianMs: times[4], maxMs: times[8], results: results.length };
+      const count = Array.isArray(results) ? results.length : results?.pages?.length;
+      return { query, firstMs, medianMs: times[4], maxMs: times[8], results: count };
     }, words);
   } catch (error) {
     return { skipped: error.message.split("\n")[0] };
@@ -603,7 +617,8 @@ function printSite(result) {
       .map((text) => text.replace(/^https?:\/\/[^/]+/, "")));
     if (bad.size > 0) lines.push(`  ${ENGINES[engine].label}: failed or refused: ${[...bad].join(", ")}`);
   }
-  lines.push("  per query: rank of the wanted page (– not in the top 10) and first result (ms, throttled first)");
+  lines.push("  per query: rank of the wanted page (– not in the top 10) and first result" +
+    (throttles.length > 1 ? " (20 Mbit/s, then without throttling)" : ""));
   result.queries.forEach((q, i) => {
     const cells = engines.map((e) => {
       const runs = result.engines[e].runs.filter((r) => r.query === i);
