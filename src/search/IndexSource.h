@@ -1,0 +1,18 @@
+// The three index files as a bundle is made from them: read whole, as plain files, and named by
+// one content hash, so that a bundle knows which index it belongs to.
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace quarry {
+
+// The word, page and title files of the index in folder ("" for the current one), each read
+// whole as a plain file (never through a link); a missing title file (an older index) reads as a
+// fresh empty one. Throws FileError.
+std::array<std::string, 3> ReadIndexFiles(const std::string& folder);
+
+// The content hash of the three files' bytes one after another: a bundle's "source".
+std::string IndexSourceHash(const std::array<std::string, 3>& files);
+
+}  // namespace quarry
