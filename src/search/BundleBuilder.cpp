@@ -1,12 +1,9 @@
 #include "search/BundleBuilder.h"
 
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <atomic>
-#include <deque>
 #include <cstring>
+#include <deque>
 #include <limits>
 #include <map>
 #include <numeric>
@@ -115,7 +112,8 @@ class PageTerms {
     for (LocalTerm& t : terms_) {
       t.encodedAt = static_cast<std::uint32_t>(encoded_.size());
       const std::uint32_t* p = positions_.data() + t.firstPosition;
-      for (std::uint32_t k = 0; k < t.count; ++k) PutVarint(encoded_, k == 0 ? p[0] : p[k] - p[k - 1]);
+      for (std::uint32_t k = 0; k < t.count; ++k)
+        PutVarint(encoded_, k == 0 ? p[0] : p[k] - p[k - 1]);
       t.encodedLength = static_cast<std::uint32_t>(encoded_.size()) - t.encodedAt;
     }
   }
@@ -324,8 +322,40 @@ void ReadPage(const std::string& path, const std::string& url, int level, Bundle
     };
   };
   page.titleLength = ForEachShownWord(outline.title, inField(ranking::kInTitle));
+  // The word the title begins with, section numbers ("8.14.", "F.41.") passed over: the word
+  // itself and its first run.
+  bool started = false;
+  ForEachShownWord(outline.title, [&](std::string_view word) {
+    if (started) return;
+    bool lettered = false;
+    std::size_t firstRun = std::string_view::npos;
+    std::size_t firstLength = 0;
+    ForEachRun(word, [&](const WordRun& run) {
+      if (run.codePoints < 2) return;
+      if (firstRun == std::string_view::npos) {
+        firstRun = run.offset;
+        firstLength = run.length;
+      }
+      char32_t cp = 0;
+      if (DecodeCodePoint(word.data() + run.offset, run.length, cp) > 0 &&
+          !(cp >= '0' && cp <= '9')) {
+        lettered = true;
+      }
+    });
+    if (!lettered) return;
+    started = true;
+    page.terms.InField(word, ranking::kAtTitleStart);
+    if (firstRun != std::string_view::npos) {
+      page.terms.InField(word.substr(firstRun, firstLength), ranking::kAtTitleStart);
+    }
+  });
+  bool mainHeading = false;
   for (const PageOutline::Heading& heading : outline.headings) {
     ForEachShownWord(heading.text, inField(ranking::kInHeadings));
+    if (heading.level == 1 && !mainHeading) {
+      mainHeading = true;
+      ForEachShownWord(heading.text, inField(ranking::kInMainHeading));
+    }
   }
   const std::string urlText = LowerAscii(UrlText(url));
   ForEachRun(urlText, [&](const WordRun& run) {
@@ -350,7 +380,7 @@ struct Form {
   std::uint32_t length = 0;
   std::int32_t lastPage = -1;
   std::uint32_t df = 0;
-  std::string postings;   // per page: varint page difference, varint count * 16 + fields
+  std::string postings;   // per page: varint page difference, varint count * 32 + fields
   std::string positions;  // per page: its positions, the first then differences
 };
 
@@ -516,8 +546,8 @@ IndexPageWords IndexPageWords::Of(WordList& words, std::size_t pages) {
   return sums;
 }
 
-BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
-                                           const TextList& titles, const std::vector<Page>& pages,
+BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, const TextList& titles,
+                                           const std::vector<Page>& pages,
                                            const std::string& source) {
   const std::size_t pageCount = pages.size();
   Bundle bundle;
@@ -565,7 +595,7 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
             for (const LocalTerm& t : page.terms.Terms()) {
               Form& form = forms.Get(page.terms.Text(t), t.hash);
               PutVarint(form.postings, static_cast<std::uint64_t>(number - form.lastPage));
-              PutVarint(form.postings, std::uint64_t{t.count} * 16 + t.fields);
+              PutVarint(form.postings, std::uint64_t{t.count} * ranking::kFieldsScale + t.fields);
               form.positions += page.terms.EncodedPositions(t);
               form.lastPage = number;
               ++form.df;
@@ -584,13 +614,6 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
         if (progress_) progress_(i + 1);
       });
   forms.ReleaseTable();
-  const auto phase = [start = std::chrono::steady_clock::now()](const char* name) {
-    if (std::getenv("QUARRY_PHASES") != nullptr) {
-      std::fprintf(stderr, "%s %.3f\n", name,
-                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-  };
-  phase("read");
 
   // The means the lengths are measured against.
   ranking::PageLengths average{0, 0};
@@ -611,9 +634,8 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
   std::vector<std::uint32_t> foldedOf(all.size(), 0);  // 1 + index into folded, or 0
   for (std::size_t f = 0; f < all.size(); ++f) {
     const std::string_view text = forms.Text(*all[f]);
-    if (IsAsciiAlphanumeric(text) && std::none_of(text.begin(), text.end(), [](char c) {
-          return c >= 'A' && c <= 'Z';
-        })) {
+    if (IsAsciiAlphanumeric(text) &&
+        std::none_of(text.begin(), text.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) {
       continue;
     }
     std::string key = SearchKey(text);
@@ -654,7 +676,6 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
     ++keys.back().forms;
   }
 
-  phase("sorted");
   // Key pieces and their position pieces.
   std::vector<std::string> shardFirst;
   PieceContents keyContents(kKeysMagic, true, kKeysRawTarget);
@@ -698,8 +719,8 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
         const auto delta = static_cast<std::int32_t>(postings.Varint());
         const std::uint64_t countFields = postings.Varint();
         page += delta;
-        const auto count = static_cast<std::uint32_t>(countFields >> 4);
-        const auto fields = static_cast<unsigned>(countFields & 15);
+        const auto count = static_cast<std::uint32_t>(countFields / ranking::kFieldsScale);
+        const auto fields = static_cast<unsigned>(countFields % ranking::kFieldsScale);
         const std::uint32_t impact = ranking::StoredImpact(
             count, fields, lengths[static_cast<std::size_t>(page)], average, form.df, n);
         PutVarint(formsBody,
@@ -714,8 +735,8 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
     }
     if (key.forms > 1) {
       std::sort(keyPages.begin(), keyPages.end());
-      key.pages = static_cast<std::uint32_t>(
-          std::unique(keyPages.begin(), keyPages.end()) - keyPages.begin());
+      key.pages = static_cast<std::uint32_t>(std::unique(keyPages.begin(), keyPages.end()) -
+                                             keyPages.begin());
     } else {
       key.pages = all[order[key.firstForm]]->df;
     }
@@ -733,7 +754,6 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
   keyContents.Close();
   closePositions();
 
-  phase("keys");
   // Prefix entries: every prefix of a shard's first key whose keys may reach past its shard.
   std::vector<std::string> prefixes;
   for (std::size_t s = 1; s < shardFirst.size(); ++s) {
@@ -757,13 +777,13 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
     const auto lo = std::lower_bound(keys.begin(), keys.end(), p,
                                      [](const Key& k, const std::string& t) { return k.text < t; });
     const std::optional<std::string> end = PrefixEnd(p);
-    const auto hi = end ? std::lower_bound(lo, keys.end(), *end,
-                                           [](const Key& k, const std::string& t) {
-                                             return k.text < t;
-                                           })
-                        : keys.end();
+    const auto hi =
+        end ? std::lower_bound(lo, keys.end(), *end,
+                               [](const Key& k, const std::string& t) { return k.text < t; })
+            : keys.end();
     chosen.clear();
-    for (auto it = lo; it != hi; ++it) chosen.push_back(static_cast<std::size_t>(it - keys.begin()));
+    for (auto it = lo; it != hi; ++it)
+      chosen.push_back(static_cast<std::size_t>(it - keys.begin()));
     const std::size_t take = std::min(chosen.size(), kMaxPrefixKeys);
     std::partial_sort(chosen.begin(), chosen.begin() + static_cast<std::ptrdiff_t>(take),
                       chosen.end(), [&](std::size_t a, std::size_t b) {
@@ -818,7 +838,6 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
   }
   if (!prefixFirst.empty()) prefixContents.Close();
 
-  phase("prefixes");
   // Directory pieces.
   std::vector<std::string> directoryContents;
   for (std::size_t start = 0; start < pageCount; start += kDirectoryPages) {
@@ -847,11 +866,9 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords,
   std::vector<Piece> directoryPieces;
   CompressInto(keyContents.Contents(), PieceKind::kKeys, kIndexLevel, threads, keyPieces);
   CompressInto(positionContents, PieceKind::kPositions, kPositionsLevel, threads, positionPieces);
-  CompressInto(prefixContents.Contents(), PieceKind::kPrefixes, kIndexLevel, threads,
-               prefixPieces);
+  CompressInto(prefixContents.Contents(), PieceKind::kPrefixes, kIndexLevel, threads, prefixPieces);
   CompressInto(directoryContents, PieceKind::kDirectory, kIndexLevel, threads, directoryPieces);
 
-  phase("compressed");
   // The manifest's "bundle" object.
   std::string lang;
   std::size_t most = 0;

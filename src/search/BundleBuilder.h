@@ -74,8 +74,8 @@ class BundleBuilder {
   // are given (pages[i] is page number i, titles likewise); source is the content hash of the
   // index's three files. Throws BundleError when a page is missing, cannot be read or no longer
   // matches the index.
-  Bundle Build(const IndexPageWords& words, const TextList& titles,
-               const std::vector<Page>& pages, const std::string& source);
+  Bundle Build(const IndexPageWords& words, const TextList& titles, const std::vector<Page>& pages,
+               const std::string& source);
 
  private:
   unsigned jobs_ = 0;

@@ -113,8 +113,8 @@ std::string Compressed(std::string_view bytes, int level) {
   int windowBits = 9;
   while (windowBits < 15 && (std::size_t{1} << windowBits) < bytes.size()) ++windowBits;
   const int memoryLevel = std::clamp(windowBits - 6, 1, 8);
-  if (deflateInit2(&stream, level, Z_DEFLATED, windowBits + 16, memoryLevel,
-                   Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&stream, level, Z_DEFLATED, windowBits + 16, memoryLevel, Z_DEFAULT_STRATEGY) !=
+      Z_OK) {
     throw std::bad_alloc();
   }
   // The same bytes on every system: the header names no system (zlib would put its own).

@@ -6,6 +6,7 @@
 
 #include "search/BundleBuilder.h"
 #include "search/BundleFormat.h"
+#include "search/Ranking.h"
 
 namespace quarry {
 
@@ -221,9 +222,10 @@ BundleReader::Key BundleReader::DecodeKey(const Entry& entry) const {
       const std::uint64_t countFields = in.Varint();
       const std::uint64_t impact = in.Varint();
       if (page > INT32_MAX) break;
-      form.postings.push_back(
-          {static_cast<std::int32_t>(page), static_cast<std::uint32_t>(countFields >> 4),
-           static_cast<unsigned>(countFields & 15), static_cast<std::uint32_t>(impact)});
+      form.postings.push_back({static_cast<std::int32_t>(page),
+                               static_cast<std::uint32_t>(countFields / ranking::kFieldsScale),
+                               static_cast<unsigned>(countFields % ranking::kFieldsScale),
+                               static_cast<std::uint32_t>(impact)});
     }
     key.forms.push_back(std::move(form));
   }

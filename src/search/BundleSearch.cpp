@@ -39,7 +39,9 @@ TermMatch Match(BundleReader& bundle, const std::string& text, bool prefix) {
   match.key = SearchKey(text);
   match.best.assign(bundle.Pages(), -1);
   const std::string folded = FoldCase(text);
+  bool isKey = false;
   if (const auto entry = bundle.FindKey(match.key)) {
+    isKey = !entry->forms.empty();
     for (const BundleReader::Form& form : entry->forms) {
       const double factor = FoldCase(form.text) == folded ? ranking::kExact : ranking::kFolded;
       for (const BundleReader::Posting& p : form.postings) {
@@ -49,8 +51,9 @@ TermMatch Match(BundleReader& bundle, const std::string& text, bool prefix) {
     }
   }
   if (prefix && !match.key.empty()) {
+    const double factor = isKey ? ranking::kPrefixOfKey : ranking::kPrefix;
     for (const auto& [page, impact] : bundle.FindPrefix(match.key).best) {
-      match.Consider(page, ranking::kPrefix * impact / ranking::kImpactScale);
+      match.Consider(page, factor * impact / ranking::kImpactScale);
     }
   }
   return match;

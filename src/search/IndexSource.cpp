@@ -43,8 +43,9 @@ constexpr const char* kNames[] = {kWordFileName, kPageFileName, kTitleFileName};
 std::array<std::string, 3> ReadIndexFiles(const std::string& folder) {
   std::array<std::string, 3> files;
   for (std::size_t i = 0; i < files.size(); ++i) {
-    ReadIndexFile(folder, kNames[i],
-                  [&files, i](const char* bytes, std::size_t size) { files[i].append(bytes, size); });
+    ReadIndexFile(folder, kNames[i], [&files, i](const char* bytes, std::size_t size) {
+      files[i].append(bytes, size);
+    });
   }
   return files;
 }

@@ -50,21 +50,21 @@ struct NamedReference {
   char32_t codePoint;
 };
 constexpr NamedReference kNamedReferences[] = {
-    {"amp", '&'},       {"lt", '<'},        {"gt", '>'},        {"quot", '"'},
-    {"apos", '\''},     {"nbsp", 0xA0},     {"copy", 0xA9},     {"reg", 0xAE},
-    {"trade", 0x2122},  {"mdash", 0x2014},  {"ndash", 0x2013},  {"hellip", 0x2026},
-    {"rsquo", 0x2019},  {"lsquo", 0x2018},  {"rdquo", 0x201D},  {"ldquo", 0x201C},
-    {"laquo", 0xAB},    {"raquo", 0xBB},    {"middot", 0xB7},   {"bull", 0x2022},
-    {"rarr", 0x2192},   {"larr", 0x2190},   {"uarr", 0x2191},   {"darr", 0x2193},
-    {"times", 0xD7},    {"divide", 0xF7},   {"sect", 0xA7},     {"para", 0xB6},
-    {"eacute", 0xE9},   {"egrave", 0xE8},   {"agrave", 0xE0},   {"aacute", 0xE1},
-    {"ouml", 0xF6},     {"uuml", 0xFC},     {"auml", 0xE4},     {"szlig", 0xDF},
-    {"ccedil", 0xE7},   {"iacute", 0xED},   {"oacute", 0xF3},   {"uacute", 0xFA},
-    {"ntilde", 0xF1},   {"Eacute", 0xC9},   {"deg", 0xB0},      {"plusmn", 0xB1},
-    {"le", 0x2264},     {"ge", 0x2265},     {"ne", 0x2260},     {"minus", 0x2212},
-    {"lambda", 0x3BB},  {"alpha", 0x3B1},   {"beta", 0x3B2},    {"pi", 0x3C0},
-    {"zwj", 0x200D},    {"zwnj", 0x200C},   {"shy", 0xAD},      {"thinsp", 0x2009},
-    {"ensp", 0x2002},   {"emsp", 0x2003},   {"dagger", 0x2020}, {"euro", 0x20AC},
+    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},        {"quot", '"'},
+    {"apos", '\''},    {"nbsp", 0xA0},    {"copy", 0xA9},     {"reg", 0xAE},
+    {"trade", 0x2122}, {"mdash", 0x2014}, {"ndash", 0x2013},  {"hellip", 0x2026},
+    {"rsquo", 0x2019}, {"lsquo", 0x2018}, {"rdquo", 0x201D},  {"ldquo", 0x201C},
+    {"laquo", 0xAB},   {"raquo", 0xBB},   {"middot", 0xB7},   {"bull", 0x2022},
+    {"rarr", 0x2192},  {"larr", 0x2190},  {"uarr", 0x2191},   {"darr", 0x2193},
+    {"times", 0xD7},   {"divide", 0xF7},  {"sect", 0xA7},     {"para", 0xB6},
+    {"eacute", 0xE9},  {"egrave", 0xE8},  {"agrave", 0xE0},   {"aacute", 0xE1},
+    {"ouml", 0xF6},    {"uuml", 0xFC},    {"auml", 0xE4},     {"szlig", 0xDF},
+    {"ccedil", 0xE7},  {"iacute", 0xED},  {"oacute", 0xF3},   {"uacute", 0xFA},
+    {"ntilde", 0xF1},  {"Eacute", 0xC9},  {"deg", 0xB0},      {"plusmn", 0xB1},
+    {"le", 0x2264},    {"ge", 0x2265},    {"ne", 0x2260},     {"minus", 0x2212},
+    {"lambda", 0x3BB}, {"alpha", 0x3B1},  {"beta", 0x3B2},    {"pi", 0x3C0},
+    {"zwj", 0x200D},   {"zwnj", 0x200C},  {"shy", 0xAD},      {"thinsp", 0x2009},
+    {"ensp", 0x2002},  {"emsp", 0x2003},  {"dagger", 0x2020}, {"euro", 0x20AC},
 };
 
 char32_t LookupName(std::string_view name) {
@@ -76,16 +76,16 @@ char32_t LookupName(std::string_view name) {
 
 // What the outline knows of a tag name.
 enum TagFlag : unsigned {
-  kBlock = 1,       // separates the text before and after it
-  kVoid = 2,        // never has content or an end tag
-  kSkipped = 4,     // its content is never visible text
+  kBlock = 1,    // separates the text before and after it
+  kVoid = 2,     // never has content or an end tag
+  kSkipped = 4,  // its content is never visible text
   kHtml = 8,
   kHead = 16,
   kBody = 32,
   kMeta = 64,
   kTitle = 128,
-  kAnchor = 256,    // <a>
-  kHeading = 512,   // h1 to h6
+  kAnchor = 256,   // <a>
+  kHeading = 512,  // h1 to h6
 };
 
 struct KnownName {
@@ -93,25 +93,79 @@ struct KnownName {
   unsigned flags;
 };
 constexpr KnownName kKnownNames[] = {
-    {"a", kAnchor},        {"address", kBlock},    {"area", kVoid},      {"article", kBlock},
-    {"aside", kBlock},     {"base", kVoid},        {"blockquote", kBlock}, {"body", kBody | kBlock},
-    {"br", kBlock | kVoid}, {"caption", kBlock},   {"col", kVoid},       {"dd", kBlock},
-    {"details", kBlock},   {"dialog", kBlock},     {"div", kBlock},      {"dl", kBlock},
-    {"dt", kBlock},        {"embed", kVoid},       {"fieldset", kBlock}, {"figcaption", kBlock},
-    {"figure", kBlock},    {"footer", kBlock},     {"form", kBlock},     {"h1", kBlock | kHeading},
-    {"h2", kBlock | kHeading}, {"h3", kBlock | kHeading}, {"h4", kBlock | kHeading},
-    {"h5", kBlock | kHeading}, {"h6", kBlock | kHeading}, {"head", kHead},
-    {"header", kBlock},    {"hgroup", kBlock},     {"hr", kBlock | kVoid}, {"html", kHtml | kBlock},
-    {"iframe", kSkipped},  {"img", kVoid},         {"input", kVoid},     {"legend", kBlock},
-    {"li", kBlock},        {"link", kVoid},        {"main", kBlock},     {"math", kSkipped},
-    {"menu", kBlock},      {"meta", kMeta | kVoid}, {"nav", kBlock},     {"noscript", kSkipped},
-    {"object", kSkipped},  {"ol", kBlock},         {"option", kBlock},   {"p", kBlock},
-    {"param", kVoid},      {"pre", kBlock},        {"script", kSkipped}, {"search", kBlock},
-    {"section", kBlock},   {"select", kSkipped},   {"source", kVoid},    {"style", kSkipped},
-    {"summary", kBlock},   {"svg", kSkipped},      {"table", kBlock},    {"tbody", kBlock},
-    {"td", kBlock},        {"template", kSkipped}, {"textarea", kSkipped}, {"tfoot", kBlock},
-    {"th", kBlock},        {"thead", kBlock},      {"title", kTitle},    {"tr", kBlock},
-    {"track", kVoid},      {"ul", kBlock},         {"wbr", kVoid},
+    {"a", kAnchor},
+    {"address", kBlock},
+    {"area", kVoid},
+    {"article", kBlock},
+    {"aside", kBlock},
+    {"base", kVoid},
+    {"blockquote", kBlock},
+    {"body", kBody | kBlock},
+    {"br", kBlock | kVoid},
+    {"caption", kBlock},
+    {"col", kVoid},
+    {"dd", kBlock},
+    {"details", kBlock},
+    {"dialog", kBlock},
+    {"div", kBlock},
+    {"dl", kBlock},
+    {"dt", kBlock},
+    {"embed", kVoid},
+    {"fieldset", kBlock},
+    {"figcaption", kBlock},
+    {"figure", kBlock},
+    {"footer", kBlock},
+    {"form", kBlock},
+    {"h1", kBlock | kHeading},
+    {"h2", kBlock | kHeading},
+    {"h3", kBlock | kHeading},
+    {"h4", kBlock | kHeading},
+    {"h5", kBlock | kHeading},
+    {"h6", kBlock | kHeading},
+    {"head", kHead},
+    {"header", kBlock},
+    {"hgroup", kBlock},
+    {"hr", kBlock | kVoid},
+    {"html", kHtml | kBlock},
+    {"iframe", kSkipped},
+    {"img", kVoid},
+    {"input", kVoid},
+    {"legend", kBlock},
+    {"li", kBlock},
+    {"link", kVoid},
+    {"main", kBlock},
+    {"math", kSkipped},
+    {"menu", kBlock},
+    {"meta", kMeta | kVoid},
+    {"nav", kBlock},
+    {"noscript", kSkipped},
+    {"object", kSkipped},
+    {"ol", kBlock},
+    {"option", kBlock},
+    {"p", kBlock},
+    {"param", kVoid},
+    {"pre", kBlock},
+    {"script", kSkipped},
+    {"search", kBlock},
+    {"section", kBlock},
+    {"select", kSkipped},
+    {"source", kVoid},
+    {"style", kSkipped},
+    {"summary", kBlock},
+    {"svg", kSkipped},
+    {"table", kBlock},
+    {"tbody", kBlock},
+    {"td", kBlock},
+    {"template", kSkipped},
+    {"textarea", kSkipped},
+    {"tfoot", kBlock},
+    {"th", kBlock},
+    {"thead", kBlock},
+    {"title", kTitle},
+    {"tr", kBlock},
+    {"track", kVoid},
+    {"ul", kBlock},
+    {"wbr", kVoid},
 };
 
 // The flags of a tag name (lower case), found by its length and first letter before comparing.
@@ -153,7 +207,8 @@ std::size_t NextMarkup(std::string_view page, std::size_t at) {
     const auto mask = static_cast<unsigned>(_mm_movemask_epi8(
         _mm_or_si128(_mm_cmpeq_epi8(bytes, lessThan), _mm_cmpeq_epi8(bytes, ampersand))));
     if (mask != 0) {
-      return static_cast<std::size_t>(p - page.data()) + static_cast<std::size_t>(std::countr_zero(mask));
+      return static_cast<std::size_t>(p - page.data()) +
+             static_cast<std::size_t>(std::countr_zero(mask));
     }
   }
 #endif
@@ -325,7 +380,9 @@ std::size_t ReadTag(std::string_view page, std::size_t at, Tag& tag) {
         const char quote = page[i++];
         const void* close = std::memchr(page.data() + i, quote, page.size() - i);
         const std::size_t stop =
-            close == nullptr ? page.size() : static_cast<std::size_t>(static_cast<const char*>(close) - page.data());
+            close == nullptr
+                ? page.size()
+                : static_cast<std::size_t>(static_cast<const char*>(close) - page.data());
         value = page.substr(i, stop - i);
         i = stop == page.size() ? stop : stop + 1;
       } else {
@@ -436,8 +493,8 @@ void PageOutline::Scan(std::string_view page) {
   const auto finishHeading = [&]() {
     std::string heading = headingText.Take();
     if (!heading.empty() && headings.size() < kHeadingLimit) {
-      headings.push_back(
-          {DecodedValue(anchorFound ? headingAnchor : enclosingAnchor), std::move(heading)});
+      headings.push_back({DecodedValue(anchorFound ? headingAnchor : enclosingAnchor),
+                          std::move(heading), headingLevel});
     }
     headingLevel = 0;
     headingAnchor = {};
@@ -478,8 +535,9 @@ void PageOutline::Scan(std::string_view page) {
     const char after = i + 1 < page.size() ? page[i + 1] : '\0';
     if (after == '!' || after == '?') {
       const void* close = std::memchr(page.data() + i, '>', page.size() - i);
-      i = close == nullptr ? page.size()
-                           : static_cast<std::size_t>(static_cast<const char*>(close) - page.data()) + 1;
+      i = close == nullptr
+              ? page.size()
+              : static_cast<std::size_t>(static_cast<const char*>(close) - page.data()) + 1;
       continue;
     }
     if (!IsLetter(after) && !(after == '/' && i + 2 < page.size() && IsLetter(page[i + 2]))) {

@@ -19,6 +19,7 @@ struct PageOutline {
   struct Heading {
     std::string anchor;  // "" when none leads to it
     std::string text;
+    int level = 1;  // 1 to 6
   };
 
   std::string title;  // the first <title>'s text, or the first heading's; "" when neither
