@@ -49,6 +49,13 @@ TermMatch Match(BundleReader& bundle, const std::string& text, bool prefix) {
       }
       match.forms.push_back(form.text);
     }
+    for (const std::string& stem : entry->stems) {
+      if (const auto group = bundle.FindStem(stem)) {
+        for (const auto& [page, impact] : group->best) {
+          match.Consider(page, ranking::kStem * impact / ranking::kImpactScale);
+        }
+      }
+    }
   }
   if (prefix && !match.key.empty()) {
     const double factor = isKey ? ranking::kPrefixOfKey : ranking::kPrefix;

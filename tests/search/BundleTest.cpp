@@ -102,6 +102,24 @@ TEST(BundleTest, RanksTheSampleSiteAsTheTableSays) {
   EXPECT_EQ(page->second, "index.html");
 }
 
+TEST(BundleTest, SearchesTheMultilingualSiteAsTheTableSays) {
+  TestDirectory dir("bundle");
+  Indexed index;
+  IndexSite(std::string(QUARRY_TEST_DATA_DIR) + "/multilingual", index);
+  ASSERT_TRUE(WriteBundle(dir / "out", MakeBundle(index)).empty());
+  BundleReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(dir / "out", error)) << error;
+  for (const CaseRow& row : ReadCaseTable("multilingual-cases.tsv")) {
+    std::string urls;
+    for (const SearchHit& hit : SearchBundle(reader, ParseQuery(row.in, false)).hits) {
+      urls += (urls.empty() ? "" : " ") +
+              reader.PageOf(hit.page).value_or(std::pair<std::string, std::string>()).second;
+    }
+    EXPECT_EQ(urls, row.out) << "multilingual-cases.tsv:" << row.line << " " << row.in;
+  }
+}
+
 TEST(BundleTest, APageChangedSinceItWasIndexedStopsTheBuild) {
   TestDirectory dir("bundle");
   fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir / "site",
