@@ -51,14 +51,14 @@ void CheckBundle(const std::string& folder, std::string_view bytes) {
   const std::string keyHash = ContentHash(keys);
   const std::string positionHash = ContentHash(positions);
   WriteFile(folder + "/quarry-bundle/" + PieceName(PieceKind::kKeys, keyHash), keys);
-  WriteFile(folder + "/quarry-bundle/" + PieceName(PieceKind::kPositions, positionHash),
-            positions);
-  const std::string bundle = "{\"format\": 1, \"folder\": \"quarry-bundle/\", \"source\": \"x\", "
-                             "\"pages\": 64, \"entered\": 64, \"lang\": \"\", \"shards\": "
-                             "{\"first\": [\"\"], \"keys\": \"" +
-                             keyHash + "\", \"positions\": \"" + positionHash +
-                             "\"}, \"prefixes\": {\"first\": [], \"hashes\": \"\"}, "
-                             "\"directory\": {\"size\": 256, \"hashes\": \"\"}}";
+  WriteFile(folder + "/quarry-bundle/" + PieceName(PieceKind::kPositions, positionHash), positions);
+  const std::string bundle =
+      "{\"format\": 1, \"folder\": \"quarry-bundle/\", \"source\": \"x\", "
+      "\"pages\": 64, \"entered\": 64, \"lang\": \"\", \"shards\": "
+      "{\"first\": [\"\"], \"keys\": \"" +
+      keyHash + "\", \"positions\": \"" + positionHash +
+      "\"}, \"prefixes\": {\"first\": [], \"hashes\": \"\"}, "
+      "\"directory\": {\"size\": 256, \"hashes\": \"\"}}";
   WriteFile(folder + "/quarry-search.json", ManifestText("./", bundle, ""));
 
   BundleReader reader;
@@ -66,7 +66,8 @@ void CheckBundle(const std::string& folder, std::string_view bytes) {
   FUZZ_CHECK(reader.Open(folder, error));
   std::string word(bytes.substr(0, bytes.find(' ')).substr(0, 32));
   try {
-    for (const char* query : {"a b", "\"a b\"", "ab*"}) SearchBundle(reader, ParseQuery(query, true));
+    for (const char* query : {"a b", "\"a b\"", "ab*"})
+      SearchBundle(reader, ParseQuery(query, true));
     const SearchResult found = SearchBundle(reader, ParseQuery(word, true));
     for (const SearchHit& hit : found.hits) FUZZ_CHECK(hit.page >= 0 && hit.page < 64);
   } catch (const BundleError&) {
