@@ -619,6 +619,10 @@ void PageOutline::Scan(std::string_view page) {
       continue;
     }
     if (tag.ignore) {
+      if ((flags & kBlock) != 0) {
+        body.Space();
+        headingText.Space();
+      }
       if (opens) {
         ignoreDepth = 1;
         ignoredName = LowerAscii(rawName(tagStart, tag));
