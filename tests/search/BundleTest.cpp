@@ -187,6 +187,15 @@ TEST(BundleTest, NewPiecesComeBeforeTheManifestAndOnlyOurOldOnesGo) {
   ASSERT_TRUE(reader.Open(out, error)) << error;
   EXPECT_EQ(Pages(reader, "gamma"), "0");
   EXPECT_EQ(Pages(reader, "alpha"), "");
+
+  // A bundle of no page (the only one is marked noindex) still has its one shard.
+  dir.Write("alpha/page.html", "<meta name=\"robots\" content=\"noindex\">alpha shared words");
+  Indexed none;
+  IndexSite(dir / "alpha", none);
+  ASSERT_TRUE(WriteBundle(out, MakeBundle(none)).empty());
+  BundleReader empty;
+  ASSERT_TRUE(empty.Open(out, error)) << error;
+  EXPECT_EQ(Pages(empty, "alpha"), "");
 }
 
 TEST(BundleTest, NamesItDidNotWriteAreRefusedAndDamageIsFound) {
