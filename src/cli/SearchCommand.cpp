@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -33,8 +34,11 @@ Output: one line per page holding all the words, in page number order: the page 
 TAB, the page's path, a TAB, its title (as in 'quarry-cli pages'). Nothing is printed when
 no page holds them all. With -z each line ends with a NUL byte instead of a line feed.
 
-Exit status: 0 searched (whether or not a page was found); 1 no index in DIR or it cannot be
-opened; 2 usage error, or a WORD that is nothing once cleaned up.)");
+Problems found in the index's files are named on standard error ("quarry-cli: damaged index:
+..."), after the pages found in what could be read.
+
+Exit status: 0 searched (whether or not a page was found); 1 no index in DIR, it cannot be
+opened, or it is damaged; 2 usage error, or a WORD that is nothing once cleaned up.)");
   App().add_option("WORD", words_, "Words that every page found must hold")->required();
   AddNulOption();
 }
@@ -64,17 +68,10 @@ int SearchCommand::Run() {
     std::move(words.begin(), words.end(), std::back_inserter(wanted));
   }
 
-  IndexDatabase database(IndexDirectory());
-  LoadedIndex index;
-  if (!LoadExisting(database, index)) return 1;
-  WordList& wordList = index.words;
-  const TextList& pageList = index.pages;
-  const TextList& titleList = index.titles;
-
   // The pages of every stored word whose fold equals a wanted word's (or begins with it, for a
-  // prefix), for each wanted word.
+  // prefix), for each wanted word, kept as the word file is read: the word list is never held.
   std::vector<std::vector<std::int32_t>> pagesOf(wanted.size());
-  for (const WordEntry* entry = wordList.GetFirst(); entry != nullptr; entry = wordList.GetNext()) {
+  const auto match = [&](std::unique_ptr<WordEntry> entry) {
     const std::string folded = FoldCase(entry->GetText());
     for (std::size_t i = 0; i < wanted.size(); ++i) {
       const QueryWord& word = wanted[i];
@@ -84,7 +81,12 @@ int SearchCommand::Run() {
       const std::vector<std::int32_t>& pages = entry->GetPages();
       pagesOf[i].insert(pagesOf[i].end(), pages.begin(), pages.end());
     }
-  }
+  };
+  IndexDatabase database(IndexDirectory());
+  LoadedIndex index;
+  if (!ReadExisting(database, index, match)) return 1;
+  const TextList& pageList = index.pages;
+  const TextList& titleList = index.titles;
 
   std::vector<std::int32_t> found;
   for (std::size_t i = 0; i < wanted.size(); ++i) {
@@ -111,7 +113,7 @@ int SearchCommand::Run() {
                                         : std::string_view());
     out.EndRecord();
   }
-  return RecordWriter::Finish() ? 0 : 1;
+  return FinishReading();
 }
 
 }  // namespace quarry
