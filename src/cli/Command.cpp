@@ -1,7 +1,5 @@
 #include "cli/Command.h"
 
-#include <cstdio>
-
 #include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
@@ -82,11 +80,6 @@ std::string Command::OpenFailureText(const IndexDatabase& database) {
   std::string text = kOpenFailureText;
   if (!database.OpenError().empty()) text += " (" + database.OpenError() + ")";
   return text;
-}
-
-void Command::PrintError(const std::string& message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "quarry-cli: %s\n", message.c_str());
 }
 
 }  // namespace quarry
