@@ -16,7 +16,7 @@ QuarryApp::QuarryApp(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("quarry"));
   // No display name: Qt would append it to every caption the window system shows ("Quarry  —
   // Quarry"); each window's caption is its own, exactly.
-  setApplicationVersion(QStringLiteral("1.0"));
+  setApplicationVersion(QStringLiteral(QUARRY_VERSION));
   setWindowIcon(QIcon(QStringLiteral(":/quarry/quarry.png")));
   setDesktopFileName(QStringLiteral("quarry"));
 }

@@ -30,8 +30,9 @@ dropping files and folders on the page list, press Build, then Save.
 
 With PATHs the window opens the index in the current folder (creating it when there is none)
 and adds the PATHs to the page list as a drop would: a folder adds every page below it that
-`quarry-cli index` takes from it (*.htm and *.html files in any case, hidden ones included,
-links to folders below it not followed); any other PATH is added as given. Paths keep their
+`quarry-cli index` takes from it (*.htm and *.html files in any case, none whose name begins
+with '.', links to folders below it not followed, links to pages outside it left out); any
+other PATH is added as given. Paths keep their
 bytes: a relative PATH stays relative. Then press Build and Save.
 
 Options:

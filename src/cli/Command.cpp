@@ -1,7 +1,5 @@
 #include "cli/Command.h"
 
-#include <cstdio>
-
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
 #include "io/DatabaseDirectory.h"
@@ -69,11 +67,6 @@ std::string Command::OpenFailureText(const IndexDatabase& database) {
   std::string text = kOpenFailureText;
   if (!database.OpenError().empty()) text += " (" + database.OpenError() + ")";
   return text;
-}
-
-void Command::PrintError(const std::string& message) {
-  std::fflush(stdout);
-  std::fprintf(stderr, "quarry-cli: %s\n", message.c_str());
 }
 
 }  // namespace quarry

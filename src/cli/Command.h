@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "cli/PrintError.h"  // the subcommands' one way to report a failure
 #include "model/TextList.h"
 #include "model/WordList.h"
 
@@ -57,9 +58,6 @@ class Command {
   // Offers -z/--null, which ends each output line with a NUL byte instead of a line feed.
   void AddNulOption();
   bool NulTerminated() const { return nulTerminated_; }
-
-  // Prints "quarry-cli: message" on standard error.
-  static void PrintError(const std::string& message);
 
   // The message for a failed Open, with the system's reason.
   static std::string OpenFailureText(const IndexDatabase& database);

@@ -24,11 +24,15 @@ constexpr const char* kDescription =
     "Build the index of the pages in PATH... and save it, replacing the index that was there.";
 
 constexpr const char* kFooter = R"(
-A PATH that is a folder is walked through all its subfolders (hidden ones included, links to
-folders below it not followed) for files named *.htm or *.html in any case; any other PATH is
-taken as a page whatever its name. Pages are numbered from 0 in the order of their paths
-(bytes compared with A-Z folded to a-z). A page is indexed when the letters "html" occur in it;
-other files are dropped. Pages that cannot be opened are skipped with a warning.
+A PATH that is a folder is walked through all its subfolders for files named *.htm or *.html
+in any case. The walk leaves out every file and folder whose name begins with '.', does not
+follow links to folders, and takes a link to a page only when the page lies inside the folder:
+a page found by the walk whose real path, checked once it is open, is not below the folder's
+real path is skipped with a warning. Any other PATH is taken as a page whatever its name. Pages
+are numbered from 0 in the order of their paths (bytes compared with A-Z folded to a-z). A page
+is indexed when the letters "html" occur in it; other files are dropped. Pages that cannot be
+opened, and pages larger than --max-page-size (64 MiB unless given), are skipped with a
+warning.
 
 The index files qrywDb.dat, qryfDb.dat and qryiDb.dat are written in --db DIR only when every
 page has been read; until then the previous index stays as it was. DIR is made when missing
@@ -88,21 +92,34 @@ class NewFilesGuard {
 IndexCommand::IndexCommand(CLI::App& parent)
     : Command(parent, "index", kDescription, DatabaseOption::kMayBeNew) {
   App().footer(kFooter);
-  App().add_option("PATH", paths_, "Page files and folders of pages")->required();
-  App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
-  App().add_flag("-v,--verbose", verbose_,
+  App().add_option("PATH", request_.paths, "Page files and folders of pages")->required();
+  App().add_flag("-q,--quiet", request_.quiet, "Print nothing but warnings and errors");
+  App().add_flag("-v,--verbose", request_.verbose,
                  "Print each page as it is scanned, with what became of it, on standard error");
-  App().add_flag("--no-progress", noProgress_, "Never draw the progress bar");
+  App().add_flag("--no-progress{false}", request_.progress, "Never draw the progress bar");
   App()
-      .add_option("-j,--jobs", jobs_,
+      .add_option("-j,--jobs", request_.jobs,
                   "Read pages on N threads (default: one per hardware thread); the index is "
                   "the same for every N")
       ->check(CLI::Range(1u, 1024u))
       ->option_text("N");
+  App()
+      .add_option("--max-page-size", request_.maxPageSize,
+                  "Skip pages larger than SIZE bytes, with a warning (default: 64MiB; a unit "
+                  "such as KiB, MiB or GiB may follow the number)")
+      ->transform(CLI::AsSizeValue(false))
+      ->option_text("SIZE");
 }
 
 int IndexCommand::Run() {
-  for (const std::string& path : paths_) {
+  request_.database = IndexDirectory();
+  return Index(request_);
+}
+
+int IndexCommand::Index(const Request& request) {
+  const bool quiet = request.quiet;
+  const bool verbose = request.verbose;
+  for (const std::string& path : request.paths) {
     std::string error;
     if (FolderReader::KindOf(path, false, &error) == FolderReader::Kind::kMissing) {
       PrintError(path + ": " + error);
@@ -110,7 +127,7 @@ int IndexCommand::Run() {
     }
   }
 
-  const std::string& directory = IndexDirectory();
+  const std::string& directory = request.database;
   std::string madeFolder;
   if (!directory.empty()) {
     const FolderReader::Kind kind = FolderReader::KindOf(directory, true);
@@ -131,16 +148,17 @@ int IndexCommand::Run() {
 
   SitePages walker(directory.empty() ? "." : directory,
                    [](const std::string& warning) { PrintError("warning: " + warning); });
-  for (const std::string& path : paths_) walker.Add(path);
-  const std::vector<std::string> pages = walker.SortedPages();
+  for (const std::string& path : request.paths) walker.Add(path);
+  SiteWalker::Pages walk = walker.SortedWalk();
+  const std::vector<std::string>& pages = walk.paths;
   if (pages.empty()) {
     PrintError(std::string(kNoPagesToSaveText) + " (no .htm or .html files found)");
     return 1;
   }
 
   // Declared before the database, so that the files are closed before they are removed.
-  NewFilesGuard newFiles(IndexDirectory());
-  IndexDatabase database(IndexDirectory());
+  NewFilesGuard newFiles(directory);
+  IndexDatabase database(directory);
   if (!OpenOrCreate(database)) {
     PrintError(OpenFailureText(database));
     return 1;
@@ -152,17 +170,19 @@ int IndexCommand::Run() {
   std::size_t dropped = 0;
   std::size_t skipped = 0;
   {
-    ProgressBar progress(pages.size(), !noProgress_ && !quiet_ && !verbose_);
+    ProgressBar progress(pages.size(), request.progress && !quiet && !verbose);
     BuildEngine engine(wordList, pageList, titleList);
-    engine.SetJobs(jobs_);
+    engine.SetJobs(request.jobs);
+    engine.SetMaxPageSize(request.maxPageSize);
+    engine.SetWalkedFolders(std::move(walk.folders), std::move(walk.folderOf));
     engine.Run(pages, {}, [&](const BuildEngine::PageReport& page) {
       switch (page.outcome) {
         case PageScanner::Outcome::kIndexed:
-          if (verbose_) std::fprintf(stderr, "indexed %s\n", page.path.c_str());
+          if (verbose) std::fprintf(stderr, "indexed %s\n", page.path.c_str());
           break;
         case PageScanner::Outcome::kNotHtml:
           ++dropped;
-          if (verbose_) std::fprintf(stderr, "dropped %s (not an HTML page)\n", page.path.c_str());
+          if (verbose) std::fprintf(stderr, "dropped %s (not an HTML page)\n", page.path.c_str());
           break;
         case PageScanner::Outcome::kCannotOpen:
           ++skipped;
@@ -184,7 +204,7 @@ int IndexCommand::Run() {
   newFiles.Keep();
   newFolder.Keep();
 
-  if (!quiet_) {
+  if (!quiet) {
     std::printf("Indexed %zu pages, dropped %zu (not HTML), skipped %zu (cannot be opened).\n",
                 pageList.Size(), dropped, skipped);
     std::fputs(StatisticsLines(database).c_str(), stdout);

@@ -3,23 +3,26 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
+
+#include "cli/PrintError.h"
 
 namespace quarry {
 
 void RecordWriter::Field(std::string_view field) {
-  if (recordStarted_) std::fputc('\t', stdout);
-  std::fwrite(field.data(), 1, field.size(), stdout);
+  if (recordStarted_) std::fputc('\t', out_);
+  std::fwrite(field.data(), 1, field.size(), out_);
   recordStarted_ = true;
 }
 
 void RecordWriter::EndRecord() {
-  std::fputc(terminator_, stdout);
+  std::fputc(terminator_, out_);
   recordStarted_ = false;
 }
 
-bool RecordWriter::Finish() {
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return true;
-  std::fprintf(stderr, "quarry-cli: cannot write the output: %s\n", std::strerror(errno));
+bool RecordWriter::Finish(std::FILE* out) {
+  if (std::fflush(out) == 0 && !std::ferror(out)) return true;
+  PrintError(std::string("cannot write the output: ") + std::strerror(errno));
   return false;
 }
 

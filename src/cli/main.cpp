@@ -1,5 +1,4 @@
 // quarry-cli: builds and reads Quarry's word index from the command line.
-#include <cstdio>
 #include <exception>
 #include <new>
 
@@ -8,6 +7,7 @@
 #include "cli/IndexCommand.h"
 #include "cli/InfoCommand.h"
 #include "cli/PagesCommand.h"
+#include "cli/PrintError.h"
 #include "cli/SearchCommand.h"
 #ifdef QUARRY_SERVE
 #include "cli/ServeCommand.h"
@@ -55,14 +55,11 @@ int main(int argc, char** argv) {  // NOLINT(bugprone-exception-escape)
       if (command->WasChosen()) return command->Run();
     }
   } catch (const quarry::FileError& error) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "quarry-cli: %s\n", error.what());
+    quarry::PrintError(error.what());
   } catch (const std::bad_alloc&) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "quarry-cli: out of memory\n");
+    quarry::PrintError("out of memory");
   } catch (const std::exception& error) {  // unexpected: a message and status 1, not an abort
-    std::fflush(stdout);
-    std::fprintf(stderr, "quarry-cli: %s\n", error.what());
+    quarry::PrintError(error.what());
   }
   return 1;
 }

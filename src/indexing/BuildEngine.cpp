@@ -1,7 +1,9 @@
 #include "indexing/BuildEngine.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -17,15 +19,19 @@ constexpr std::size_t kPagesAheadPerThread = 4;
 // What the reading threads and the registering thread share, guarded by one mutex.
 class ReadAhead {
  public:
-  ReadAhead(const std::vector<std::string>& paths, std::size_t window)
-      : paths_(paths), slots_(window) {}
+  using RulesOf = std::function<PageFile::Rules(std::size_t)>;
+
+  ReadAhead(const std::vector<std::string>& paths, std::size_t window, RulesOf rulesOf)
+      : paths_(paths), slots_(window), rulesOf_(std::move(rulesOf)) {}
 
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // A reading thread: takes the next page while it fits the window, reads it into its slot.
+  // A reading thread: takes the next page while it fits the window, opens it, waits until its
+  // bytes fit the budget (the next page in order always does), and reads it into its slot.
   void ReadPages() {
     PageScanner::ScannedPage page;
+    PageFile file;
     for (;;) {
       std::size_t index = 0;
       {
@@ -37,9 +43,23 @@ class ReadAhead {
         index = next_++;
       }
       std::exception_ptr error;
+      std::uint64_t bytes = 0;
       try {
-        PageScanner::Read(paths_[index], page);
+        if (PageScanner::Open(paths_[index], rulesOf_(index), file, page)) {
+          bytes = file.SizeAtOpen();
+          {
+            std::unique_lock lock(mutex_);
+            room_.wait(lock, [&] {
+              return stopping_ || index == taken_ ||
+                     bytesAhead_ + bytes <= BuildEngine::kBytesAhead;
+            });
+            if (stopping_) return;
+            bytesAhead_ += bytes;
+          }
+          PageScanner::ReadOpened(file, page);
+        }
       } catch (...) {
+        file.Close();
         error = std::current_exception();
       }
       {
@@ -47,9 +67,10 @@ class ReadAhead {
         Slot& slot = slots_[index % slots_.size()];
         std::swap(slot.page, page);  // the slot's old page, already taken, is reused here
         slot.error = std::move(error);
+        slot.bytes = bytes;
         slot.ready = true;
       }
-      ready_.notify_one();
+      ready_.notify_all();
     }
   }
 
@@ -64,9 +85,12 @@ class ReadAhead {
       std::swap(slot.page, page);
       std::swap(slot.error, error);
       slot.ready = false;
+      bytesAhead_ -= slot.bytes;
+      slot.bytes = 0;
       ++taken_;
     }
-    room_.notify_one();
+    // Readers wait for a slot, for bytes, or for their page to come next: wake them all.
+    room_.notify_all();
     if (error) std::rethrow_exception(error);
   }
 
@@ -83,6 +107,7 @@ class ReadAhead {
   struct Slot {
     PageScanner::ScannedPage page;
     std::exception_ptr error;
+    std::uint64_t bytes = 0;  // the page file's size counted against the budget
     bool ready = false;
   };
 
@@ -91,8 +116,10 @@ class ReadAhead {
   std::condition_variable ready_;  // a slot became ready
   std::condition_variable room_;   // a slot was taken, or the readers must stop
   std::vector<Slot> slots_;        // page i lives in slot i % size while in flight
-  std::size_t next_ = 0;           // the next page for a reader
-  std::size_t taken_ = 0;          // pages taken by the registering thread
+  RulesOf rulesOf_;
+  std::size_t next_ = 0;          // the next page for a reader
+  std::size_t taken_ = 0;         // pages taken by the registering thread
+  std::uint64_t bytesAhead_ = 0;  // the bytes of the pages being read or waiting in slots
   bool stopping_ = false;
 };
 
@@ -135,6 +162,22 @@ unsigned BuildEngine::ThreadsFor(unsigned jobs) {
   return hardware != 0 ? hardware : 1;
 }
 
+void BuildEngine::SetWalkedFolders(std::vector<std::string> folders,
+                                   std::vector<std::int32_t> folderOf) {
+  folders_ = std::move(folders);
+  folderOf_ = std::move(folderOf);
+}
+
+PageFile::Rules BuildEngine::RulesFor(std::size_t index) const {
+  PageFile::Rules rules;
+  rules.maxSize = maxPageSize_;
+  if (index < folderOf_.size() && folderOf_[index] >= 0 &&
+      static_cast<std::size_t>(folderOf_[index]) < folders_.size()) {
+    rules.within = folders_[static_cast<std::size_t>(folderOf_[index])];
+  }
+  return rules;
+}
+
 void BuildEngine::Run(const std::vector<std::string>& paths, const StartCallback& start,
                       const DoneCallback& done) {
   PageScanner::ScannedPage page;
@@ -142,13 +185,14 @@ void BuildEngine::Run(const std::vector<std::string>& paths, const StartCallback
   if (threads <= 1 || paths.size() <= 1) {
     for (std::size_t i = 0; i < paths.size(); ++i) {
       if (start) start(i, paths[i]);
-      PageScanner::Read(paths[i], page);
+      PageScanner::Read(paths[i], RulesFor(i), page);
       Apply(i, paths[i], page, done);
     }
     return;
   }
 
-  ReadAhead work(paths, kPagesAheadPerThread * threads);
+  ReadAhead work(paths, kPagesAheadPerThread * threads,
+                 [this](std::size_t index) { return RulesFor(index); });
   ReaderThreads readers(work, threads);
   for (std::size_t i = 0; i < paths.size(); ++i) {
     if (start) start(i, paths[i]);

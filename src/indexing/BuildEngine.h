@@ -6,6 +6,11 @@
 // threads, a bounded number of pages ahead; registering titles, paths and words happens on the
 // calling thread, strictly in page order. So the lists, and the files saved from them, are the
 // same whatever the number of threads.
+//
+// Memory stays bounded whatever the number of threads: a page is read only up to the largest
+// page size (64 MiB unless set), and the pages read ahead and not yet registered hold at most
+// kBytesAhead bytes of page files between them (their sizes when opened); the page next in
+// order is always read, so a page larger than that still goes through, alone.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +20,7 @@
 #include <vector>
 
 #include "indexing/PageScanner.h"
+#include "io/PageFile.h"
 
 namespace quarry {
 
@@ -49,6 +55,18 @@ class BuildEngine {
   // The number of threads Run uses for jobs: jobs itself, or the hardware threads for 0.
   static unsigned ThreadsFor(unsigned jobs);
 
+  // The bytes of page files that the pages read ahead may hold between them.
+  static constexpr std::uint64_t kBytesAhead = std::uint64_t{32} << 20;
+
+  // The largest page read (PageFile::kDefaultMaxSize unless set); a larger one is kCannotOpen.
+  void SetMaxPageSize(std::uint64_t bytes) { maxPageSize_ = bytes; }
+
+  // Keeps the pages of later Runs that a folder walk found inside the folder walked: folders
+  // holds real paths, and folderOf[i] the number in folders of the folder walked for page i of
+  // the paths given to Run, or -1 for a page given as it is (so is every page past its end). A
+  // page whose real path, once open, does not lie below its folder is kCannotOpen.
+  void SetWalkedFolders(std::vector<std::string> folders, std::vector<std::int32_t> folderOf);
+
   // Scans every page of paths in order; start and done may be empty. A page that cannot be
   // read (FileError) ends the run at that page: its start callback has run, the lists hold what
   // the pages before it added, and the error passes to the caller. An exception from a callback
@@ -60,8 +78,13 @@ class BuildEngine {
   void Apply(std::size_t index, const std::string& path, const PageScanner::ScannedPage& page,
              const DoneCallback& done);
 
+  PageFile::Rules RulesFor(std::size_t index) const;
+
   PageScanner scanner_;
   unsigned jobs_ = 0;
+  std::uint64_t maxPageSize_ = PageFile::kDefaultMaxSize;
+  std::vector<std::string> folders_;
+  std::vector<std::int32_t> folderOf_;
 };
 
 }  // namespace quarry

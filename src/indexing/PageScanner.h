@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "io/PageFile.h"
 #include "model/PageWords.h"
 
 namespace quarry {
@@ -23,13 +24,14 @@ class PageScanner {
   enum class Outcome {
     kIndexed,     // an HTML page: title, path and words registered
     kNotHtml,     // opened, but no piece holds "html": nothing registered
-    kCannotOpen,  // missing, no access, or not a regular file: nothing registered
+    kCannotOpen,  // missing, no access, not a regular file, too large or outside the folder
+                  // walked: nothing registered
   };
 
   // What reading one page gives, before anything of it is registered.
   struct ScannedPage {
     Outcome outcome = Outcome::kCannotOpen;
-    std::string openError;  // kCannotOpen: the system's reason, e.g. "x.html: Is a directory"
+    std::string openError;  // kCannotOpen: the reason, e.g. "Is a directory"
     std::string title;      // kIndexed: the title, lower case, or "" when it has none
     PageWords words;        // kIndexed: the distinct words of its visible text
   };
@@ -51,9 +53,16 @@ class PageScanner {
   // words; gives kIndexed or kNotHtml.
   Outcome ScanContents(std::string_view contents, std::string_view path);
 
-  // Opens path read-only, reads it once and scans it into page, touching no list: pages may be
-  // read on several threads at once. Throws FileError when an opened page cannot be read.
-  static void Read(const std::string& path, ScannedPage& page);
+  // Opens path read-only under rules (PageFile::Open), reads it once and scans it into page,
+  // touching no list: pages may be read on several threads at once. Throws FileError when an
+  // opened page cannot be read.
+  static void Read(const std::string& path, const PageFile::Rules& rules, ScannedPage& page);
+  static void Read(const std::string& path, ScannedPage& page) { Read(path, {}, page); }
+  // Read in two steps: Open opens path into file, or makes page kCannotOpen and returns false;
+  // ReadOpened reads and scans the file Open opened, and closes it.
+  static bool Open(const std::string& path, const PageFile::Rules& rules, PageFile& file,
+                   ScannedPage& page);
+  static void ReadOpened(PageFile& file, ScannedPage& page);
   // As Read, for a page's bytes as read from its file (see ScanContents).
   static void ReadContents(std::string_view contents, ScannedPage& page);
 
@@ -62,7 +71,7 @@ class PageScanner {
   // Returns that number, or -1 when the page is not kIndexed (nothing is registered then).
   std::int32_t Register(const ScannedPage& page, std::string_view path);
 
-  // The reason of the last kCannotOpen, e.g. "x.html: Is a directory".
+  // The reason of the last kCannotOpen, e.g. "Is a directory".
   const std::string& OpenError() const { return openError_; }
 
   // True when some piece of contents holds "html" in any mix of cases.

@@ -50,6 +50,8 @@ bool FolderReader::Same(const std::string& a, const std::string& b) {
          first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool FolderReader::IsSeparator(char c) { return c == '/'; }
+
 std::string FolderReader::RealPath(const std::string& path) {
   char* real = ::realpath(path.empty() ? "." : path.c_str(), nullptr);
   if (real == nullptr) return {};

@@ -30,6 +30,9 @@ class FolderReader {
   // True when a and b name the same existing file or folder, links followed.
   static bool Same(const std::string& a, const std::string& b);
 
+  // True when c separates the parts of a path: '/', and on Windows '\\' too.
+  static bool IsSeparator(char c);
+
   // path made absolute with every link in it resolved, with '/' between its parts; empty when
   // nothing is there.
   static std::string RealPath(const std::string& path);

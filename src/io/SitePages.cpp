@@ -36,14 +36,23 @@ SitePages::SitePages(const std::string& indexFolder, std::function<void(const st
 
 bool SitePages::Add(const std::string& path) { return walker_.Add(path); }
 
-std::vector<std::string> SitePages::SortedPages() const {
-  std::vector<std::string> pages = walker_.SortedPages();
-  std::erase_if(pages, [](const std::string& page) {
+std::vector<std::string> SitePages::SortedPages() const { return SortedWalk().paths; }
+
+SiteWalker::Pages SitePages::SortedWalk() const {
+  SiteWalker::Pages walk = walker_.SortedWalk();
+  SiteWalker::Pages pages;
+  pages.folders = std::move(walk.folders);
+  for (std::size_t i = 0; i < walk.paths.size(); ++i) {
+    const std::string& page = walk.paths[i];
     const std::size_t slash = page.rfind('/');
-    return page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos,
-                        kWebPageName) == 0 &&
-           HoldsMark(page, kWebPageMark, kWebPageMarkWithin);
-  });
+    if (page.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, kWebPageName) ==
+            0 &&
+        HoldsMark(page, kWebPageMark, kWebPageMarkWithin)) {
+      continue;
+    }
+    pages.paths.push_back(std::move(walk.paths[i]));
+    pages.folderOf.push_back(walk.folderOf[i]);
+  }
   return pages;
 }
 

@@ -30,6 +30,8 @@ class SitePages {
   // Every page gathered, each as often as found, in the page order, without any file named
   // kWebPageName (search.html) that carries the search page's mark.
   std::vector<std::string> SortedPages() const;
+  // The same pages with the folders walked (SiteWalker::SortedWalk).
+  SiteWalker::Pages SortedWalk() const;
 
   // The number of pages gathered so far, and a hook that hears it after each folder read.
   std::size_t Count() const { return walker_.Count(); }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <utility>
@@ -11,8 +12,15 @@ namespace quarry {
 
 class SiteWalker {
  public:
-  // warn receives one line for each folder that cannot be read and each page link that cannot
-  // be followed; the walk goes on past them.
+  // The pages gathered, in the page order, each with the folder walk that found it.
+  struct Pages {
+    std::vector<std::string> paths;
+    std::vector<std::string> folders;    // the real paths of the folders walked
+    std::vector<std::int32_t> folderOf;  // for each path: its folder's number, -1 if given as is
+  };
+
+  // warn receives one line for each folder that cannot be read, each page link that cannot be
+  // followed and each page link that leads out of the folder walked; the walk goes on past them.
   explicit SiteWalker(std::function<void(const std::string&)> warn);
   virtual ~SiteWalker() = default;
 
@@ -20,10 +28,11 @@ class SiteWalker {
   SiteWalker& operator=(const SiteWalker&) = delete;
 
   // A path that is not a folder (nor a link to one) is taken as given, whatever its name. A
-  // folder is walked through all its subfolders, hidden ones included, without following links
-  // to folders; it gives every regular file and link to a regular file whose name ends in .htm
-  // or .html (any case), as path + '/' + relative path (no '/' added when path ends in one).
-  // Returns false, adding nothing, when nothing exists at path (lstat fails).
+  // folder is walked through all its subfolders, without following links to folders and
+  // leaving out every file and folder whose name begins with '.'; it gives every regular file,
+  // and every link to a regular file whose real path lies below the folder's real path, whose
+  // name ends in .htm or .html (any case), as path + '/' + relative path (no '/' added when path
+  // ends in one). Returns false, adding nothing, when nothing exists at path (lstat fails).
   bool Add(const std::string& path);
 
   // Leaves the folder at path, with everything below it, out of the walks of later Add calls
@@ -39,6 +48,9 @@ class SiteWalker {
   // Every page gathered so far, each as often as it was found, in the page list order
   // (quarry::ComparePageOrder).
   std::vector<std::string> SortedPages() const;
+  // The same pages, with the folders walked: what a build needs to keep each page found by a
+  // walk inside its folder when it opens it (BuildEngine::SetWalkedFolders).
+  Pages SortedWalk() const;
 
   // The number of pages gathered so far.
   std::size_t Count() const { return pages_.size(); }
@@ -51,12 +63,18 @@ class SiteWalker {
   static bool HasPageExtension(const std::string& name);
 
  private:
-  void Walk(const std::string& root);
+  struct Found {
+    std::string path;
+    std::int32_t folder;  // in folders_, or -1
+  };
+
+  void Walk(const std::string& root, const std::string& realRoot, std::int32_t folder);
   bool IsExcluded(const std::string& folder) const;
 
   std::function<void(const std::string&)> warn_;
   std::function<void(std::size_t)> progress_;
-  std::vector<std::string> pages_;
+  std::vector<Found> pages_;
+  std::vector<std::string> folders_;
   std::vector<std::string> excluded_;
   std::vector<std::function<bool(const std::string&)>> excludeTests_;
 };

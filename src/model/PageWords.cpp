@@ -40,6 +40,10 @@ void PageWords::Clear() {
   constexpr std::size_t kKeptSlots = 4096;
   if (slots_.size() > kKeptSlots) {
     std::vector<Slot>().swap(slots_);
+    // So are the texts of a large page: pages read side by side each keep a set, and every set
+    // must not keep the memory of the largest page met.
+    std::vector<Word>().swap(words_);
+    std::string().swap(bytes_);
   } else {
     std::fill(slots_.begin(), slots_.end(), Slot{0, 0});
   }

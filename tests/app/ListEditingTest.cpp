@@ -159,7 +159,7 @@ class ListEditingTest : public QObject {
     const std::string site = QUARRY_TEST_DATA_DIR "/site";
     std::vector<std::string> expected;
     for (const char* page :
-         {"/.hidden.html", "/assets/empty.html", "/assets/sidebar.HTML", "/blog/2024/post.Html",
+         {"/_hidden.html", "/assets/empty.html", "/assets/sidebar.HTML", "/blog/2024/post.Html",
           "/blog/index.htm", "/docs/api/notes.html", "/docs/api/reference.htm", "/docs/guide.html",
           "/docs/INDEX.HTM", "/guide-link.html", "/index.html", "/readme.html", "/spacing.html"}) {
       expected.push_back(site + page);

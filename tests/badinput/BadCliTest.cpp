@@ -1,11 +1,14 @@
 // quarry-cli index on sites and paths that are not what a site owner means to index: pages that
 // are empty, NUL, UTF-16, binary or never finish a tag; a FIFO and a device; names with blanks,
-// line feeds and bytes that are not UTF-8; symbolic link loops.
+// line feeds and bytes that are not UTF-8; symbolic link loops; links out of the site; pages
+// too large to read.
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -132,6 +135,59 @@ TEST_F(BadCliTest, FifoAndDeviceGivenAsPagesAreSkippedNotRead) {
   EXPECT_NE(r.err.find("skipped /dev/zero"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("No pages to save."), std::string::npos) << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir_ / "db/qrywDb.dat"));  // nothing left behind
+}
+
+TEST_F(BadCliTest, PrivateFileLinkedIntoTheSiteIsNotIndexed) {
+  std::filesystem::create_directory(dir_ / "private");
+  WriteFile(dir_ / "private/notes.txt", "<html>api_token=SECRET123");
+  WriteFile(site_ + "/index.html", "<html>public");
+  WriteFile(site_ + "/.env.html", "<html>dotsecret");
+  ASSERT_EQ(symlink("../private/notes.txt", (site_ + "/notes.html").c_str()), 0);
+
+  const RunResult r = Index({site_});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find(site_ + "/notes.html"), std::string::npos) << r.err;
+  EXPECT_EQ(SavedPages(), std::vector<std::string>{site_ + "/index.html"});
+  const std::string words = ReadFile(dir_ / "db/qrywDb.dat");
+  EXPECT_EQ(words.find("secret123"), std::string::npos);
+  EXPECT_EQ(words.find("dotsecret"), std::string::npos);
+
+  // Named as a PATH, the link is taken as given.
+  EXPECT_EQ(Index({site_ + "/notes.html"}).exitCode, 0);
+  EXPECT_NE(ReadFile(dir_ / "db/qrywDb.dat").find("secret123"), std::string::npos);
+}
+
+TEST_F(BadCliTest, LargePagesAreSkippedAndMemoryStaysBounded) {
+  // A sparse page of 2 GB costs nothing on disk; a page of 64 MiB and one byte is past the
+  // limit; eight pages of 24 MiB read on eight threads must not all be held at once.
+  const auto sparse = [](const std::string& path, std::string_view head, std::uintmax_t size) {
+    WriteFile(path, head);
+    std::filesystem::resize_file(path, size);
+    std::ofstream(path, std::ios::binary | std::ios::app) << " lastword";
+  };
+  sparse(site_ + "/sparse.html", "<html>", std::uintmax_t{2} << 30);
+  RunResult r = Index({site_ + "/sparse.html"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("skipped " + site_ + "/sparse.html: larger than 64 MiB"), std::string::npos)
+      << r.err;
+  EXPECT_LT(kMemoryMeasured ? r.maxRssKiB : 0, 100 << 10);
+  std::filesystem::remove(site_ + "/sparse.html");
+
+  WriteFile(site_ + "/small.html", "<html>" + std::string(1018, 'x'));  // 1 KiB
+  WriteFile(site_ + "/over.html", "<html>" + std::string(1019, 'x'));
+  r = Index({"--max-page-size", "1KiB", site_});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("skipped " + site_ + "/over.html: larger than 1 KiB"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(SavedPages(), std::vector<std::string>{site_ + "/small.html"});
+
+  for (int i = 0; i < 8; ++i) {
+    sparse(site_ + "/page" + std::to_string(i) + ".html", "<html>", std::uintmax_t{24} << 20);
+  }
+  r = Index({"--jobs", "8", site_});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("Indexed 10 pages"), std::string::npos) << r.out;
+  EXPECT_LT(kMemoryMeasured ? r.maxRssKiB : 0, 100 << 10);  // all 8 at once: 200 MB
 }
 
 #endif  // QUARRY_CLI

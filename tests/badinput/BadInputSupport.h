@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,20 @@
 
 #include "support/TestDirectory.h"
 
+#ifndef __has_feature
+#define __has_feature(x) 0
+#endif
+
 namespace quarry::test {
+
+// Whether a child's peak memory says what the program needs: not under the sanitizers, whose
+// shadow memory and quarantine take far more.
+#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer) || \
+    defined(__SANITIZE_THREAD__) || __has_feature(thread_sanitizer)
+inline constexpr bool kMemoryMeasured = false;
+#else
+inline constexpr bool kMemoryMeasured = true;
+#endif
 
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -49,12 +63,13 @@ struct RunResult {
   int exitCode = -1;  // the exit status, or -1 when the child did not exit normally
   int signal = 0;     // the signal that ended the child, if one did
   bool timedOut = false;
+  long maxRssKiB = 0;  // the child's peak resident memory (getrusage's ru_maxrss)
   std::string out;
   std::string err;
 };
 
 // Runs argv[0] with argv in directory cwd, stdin from /dev/null, and waits at most `seconds`;
-// a child still running then is killed and reported as timed out.
+// a child still running then is killed and reported as timed out. Notes the child's peak memory.
 inline RunResult RunProgram(const std::vector<std::string>& argv, const std::string& cwd,
                             int seconds = 120) {
   const std::string outPath = cwd + "/.run-stdout";
@@ -76,16 +91,18 @@ inline RunResult RunProgram(const std::vector<std::string>& argv, const std::str
   }
   RunResult result;
   int status = 0;
+  rusage usage{};
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (waitpid(pid, &status, WNOHANG) == 0) {
+  while (wait4(pid, &status, WNOHANG, &usage) == 0) {
     if (std::chrono::steady_clock::now() > deadline) {
       kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
+      wait4(pid, &status, 0, &usage);
       result.timedOut = true;
       break;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+  result.maxRssKiB = usage.ru_maxrss;
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   result.out = ReadFile(outPath);

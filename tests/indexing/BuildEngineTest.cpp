@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -12,6 +14,7 @@
 
 #include "database/IndexDatabase.h"
 #include "io/FileError.h"
+#include "io/FolderReader.h"
 #include "io/SiteWalker.h"
 #include "model/TextList.h"
 #include "model/WordEntry.h"
@@ -33,12 +36,16 @@ struct RunResult {
   std::string files;
 };
 
-RunResult Build(const std::vector<std::string>& paths, unsigned jobs) {
+// setup, when given, sets the engine's page rules.
+using Setup = std::function<void(BuildEngine&)>;
+
+RunResult Build(const std::vector<std::string>& paths, unsigned jobs, const Setup& setup = {}) {
   WordList words;
   TextList pages;
   TextList titles;
   BuildEngine engine(words, pages, titles);
   engine.SetJobs(jobs);
+  if (setup) setup(engine);
   RunResult r;
   std::size_t started = 0;
   try {
@@ -73,17 +80,18 @@ RunResult Build(const std::vector<std::string>& paths, unsigned jobs) {
   return r;
 }
 
-void ExpectSameForEveryJobs(const std::vector<std::string>& paths) {
-  const RunResult one = Build(paths, 1);
+RunResult ExpectSameForEveryJobs(const std::vector<std::string>& paths, const Setup& setup = {}) {
+  const RunResult one = Build(paths, 1, setup);
   EXPECT_FALSE(one.lists.empty());
   for (const unsigned jobs : kJobs) {
     SCOPED_TRACE(jobs);
-    const RunResult n = Build(paths, jobs);
+    const RunResult n = Build(paths, jobs, setup);
     EXPECT_EQ(n.reports, one.reports);
     EXPECT_EQ(n.error, one.error);
     EXPECT_EQ(n.lists, one.lists);
     EXPECT_EQ(n.files, one.files);
   }
+  return one;
 }
 
 // A few thousand random pages: words in both cases, entities, tags, long lines, bytes above
@@ -139,6 +147,30 @@ TEST(BuildEngineTest, SampleSiteIsTheSameForEveryNumberOfThreads) {
 TEST(BuildEngineTest, RandomSiteIsTheSameForEveryNumberOfThreads) {
   const TempDir dir("engine-site");
   ExpectSameForEveryJobs(RandomSite(dir, 2000));
+}
+
+TEST(BuildEngineTest, PagesTooLargeOrOutsideTheirFolderAreSkippedForEveryNumberOfThreads) {
+  const TempDir dir("engine-rules");
+  std::vector<std::string> paths = RandomSite(dir, 600);
+  const TempDir outside("engine-outside");
+  const std::string secret = outside.File("secret.html", "<html>secretword");
+#ifndef _WIN32
+  std::filesystem::create_symlink(secret, dir.PathOf("link.html"));
+  paths.push_back(dir.PathOf("link.html"));
+#endif
+  paths.push_back(secret);  // given as it is: no folder to keep to
+  std::vector<std::int32_t> folderOf(paths.size(), 0);
+  folderOf.back() = -1;
+  const RunResult one = ExpectSameForEveryJobs(paths, [&](BuildEngine& engine) {
+    engine.SetMaxPageSize(2048);
+    engine.SetWalkedFolders({FolderReader::RealPath(dir.Path())}, folderOf);
+  });
+  EXPECT_NE(one.reports.find(":2:-1:larger than 2 KiB\n"), std::string::npos);
+  EXPECT_NE(one.lists.find(secret + "|"), std::string::npos);  // given as it is: indexed
+  EXPECT_EQ(one.lists.find(dir.PathOf("link.html")), std::string::npos);
+#ifndef _WIN32
+  EXPECT_NE(one.reports.find("lies outside"), std::string::npos);
+#endif
 }
 
 TEST(BuildEngineTest, PageThatFailsToReadEndsTheRunThereForEveryNumberOfThreads) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -133,6 +134,55 @@ TEST_F(PageFileTest, EmptyFileOpensAndYieldsNothing) {
   EXPECT_EQ(file.ReadRest(), "");
 }
 
+TEST_F(PageFileTest, ReadsUpToTheSizeAtOpenAndRefusesALargerFile) {
+  const struct {
+    std::string bytes;
+    std::uint64_t maxSize;
+    const char* error;  // nullptr: opens and reads the bytes
+  } rows[] = {
+      {"0123456789", 10, nullptr},
+      {"0123456789", 9, "larger than 9 bytes"},
+      {std::string(2048, 'x'), 1024, "larger than 1 KiB"},
+      {std::string(2048, 'x'), 2048, nullptr},
+      {"", 0, nullptr},
+  };
+  for (const auto& row : rows) {
+    PageFile file;
+    const bool opened = file.Open(Write(row.bytes), {row.maxSize, {}});
+    EXPECT_EQ(opened, row.error == nullptr) << row.maxSize;
+    EXPECT_EQ(opened ? std::string(file.ReadRest()) : file.OpenError(),
+              opened ? row.bytes : std::string(row.error ? row.error : ""));
+  }
+  EXPECT_EQ(PageFile::SizeText(PageFile::kDefaultMaxSize), "64 MiB");
+
+  // Bytes written after the open are not read: a page that grows is read as it was.
+  PageFile file;
+  ASSERT_TRUE(file.Open(Write("<html>before")));
+  std::ofstream(dir_ / "page.htm", std::ios::binary | std::ios::app) << std::string(100000, 'x');
+  EXPECT_EQ(file.ReadRest(), "<html>before");
+}
+
+TEST_F(PageFileTest, LiesBelowComparesWholeParts) {
+  const struct {
+    const char* folder;
+    const char* path;
+    bool below;
+  } rows[] = {
+      {"/site", "/site/a.html", true},
+      {"/site", "/site", true},
+      {"/site", "/sites/a.html", false},
+      {"/site", "/private/a.html", false},
+      {"/", "/a.html", true},
+      {"C:/", "C:/site/a.html", true},
+      {"C:/site", "C:/site2/a", false},
+      {"", "/a.html", false},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(PageFile::LiesBelow(row.folder, row.path), row.below)
+        << row.folder << " " << row.path;
+  }
+}
+
 #ifdef _WIN32
 
 TEST_F(PageFileTest, DirectoryDeviceAndMissingFileCannotBeOpened) {
@@ -161,10 +211,31 @@ TEST_F(PageFileTest, FileHeldWithoutSharingElsewhereCannotBeOpened) {
 
 #else
 
-TEST_F(PageFileTest, ReadsPastTheSizeTheSystemReports) {
+TEST_F(PageFileTest, ReadsPastTheSizeTheSystemReportsUpToTheLimit) {
   PageFile file;  // /proc files report size 0 but have contents
   ASSERT_TRUE(file.Open("/proc/self/status"));
   EXPECT_NE(file.ReadRest().find("Name:"), std::string_view::npos);
+  EXPECT_FALSE(file.Open("/proc/self/status", {16, {}}));
+  EXPECT_EQ(file.OpenError(), "larger than 16 bytes");
+}
+
+TEST_F(PageFileTest, FileOutsideTheFolderGivenCannotBeOpened) {
+  fs::create_directories(dir_ / "site");
+  fs::create_directories(dir_ / "private");
+  Write("<html>public", "site/a.html");
+  Write("<html>secret", "private/notes.txt");
+  fs::create_symlink("../private/notes.txt", dir_ / "site/notes.html");
+  fs::create_symlink("a.html", dir_ / "site/inside.html");
+  const std::string site = fs::canonical(dir_ / "site").string();
+  PageFile file;
+  for (const char* name : {"a.html", "inside.html"}) {
+    EXPECT_TRUE(file.Open((dir_ / "site" / name).string(), {1024, site})) << file.OpenError();
+  }
+  EXPECT_FALSE(file.Open((dir_ / "site/notes.html").string(), {1024, site}));
+  EXPECT_EQ(file.OpenError(), "its real path " +
+                                  fs::canonical(dir_ / "private/notes.txt").string() +
+                                  " lies outside " + site);
+  EXPECT_TRUE(file.Open((dir_ / "site/notes.html").string()));  // no folder given: as given
 }
 
 TEST_F(PageFileTest, DirectoryFifoAndMissingFileCannotBeOpenedAndNeverBlock) {

@@ -1,8 +1,8 @@
 // Reads a table of cases shared with the search page's tests: tests/data/*-cases.tsv.
 //
-// One case per line: input, a TAB, the expected output. Lines starting with # and empty lines
-// are comments. In both columns \xNN stands for that byte, \t for a TAB and \\ for a backslash;
-// every other byte is taken as it is.
+// One case per line: input, a TAB, the expected output (or more columns, ReadCaseFields). Lines
+// starting with # and empty lines are comments. In both columns \xNN stands for that byte, \t for a
+// TAB and \\ for a backslash; every other byte is taken as it is.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quarry::test {
@@ -42,22 +43,45 @@ inline std::string UnescapeCase(const std::string& text) {
   return out;
 }
 
-// The rows of tests/data/<name>, unescaped; a malformed line fails the test that reads it.
-inline std::vector<CaseRow> ReadCaseTable(const std::string& name) {
+// A row of a table with more columns: its fields, unescaped.
+struct CaseFields {
+  int line = 0;
+  std::vector<std::string> fields;
+};
+
+// The rows of tests/data/<name>, each of at least fewest and at most most columns, unescaped; a
+// malformed line fails the test that reads it.
+inline std::vector<CaseFields> ReadCaseFields(const std::string& name, std::size_t fewest,
+                                              std::size_t most) {
   std::ifstream in(std::string(QUARRY_TEST_DATA_DIR) + "/" + name, std::ios::binary);
   EXPECT_TRUE(in) << "cannot read " << name;
-  std::vector<CaseRow> rows;
+  std::vector<CaseFields> rows;
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     if (line.empty() || line[0] == '#') continue;
-    const std::size_t tab = line.find('\t');
-    if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos) {
-      ADD_FAILURE() << name << ":" << number << ": not two columns";
+    CaseFields row{number, {}};
+    for (std::size_t start = 0;;) {
+      const std::size_t tab = line.find('\t', start);
+      row.fields.push_back(UnescapeCase(line.substr(start, tab - start)));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    if (row.fields.size() < fewest || row.fields.size() > most) {
+      ADD_FAILURE() << name << ":" << number << ": not " << fewest << " to " << most << " columns";
       continue;
     }
-    rows.push_back({number, UnescapeCase(line.substr(0, tab)), UnescapeCase(line.substr(tab + 1))});
+    rows.push_back(std::move(row));
   }
   EXPECT_FALSE(rows.empty()) << name;
+  return rows;
+}
+
+// The rows of tests/data/<name>, two columns each, unescaped.
+inline std::vector<CaseRow> ReadCaseTable(const std::string& name) {
+  std::vector<CaseRow> rows;
+  for (CaseFields& row : ReadCaseFields(name, 2, 2)) {
+    rows.push_back({row.line, std::move(row.fields[0]), std::move(row.fields[1])});
+  }
   return rows;
 }
 

@@ -8,7 +8,7 @@ import { cli, hasCliCommand, launch, repo, scratch, serve } from "./harness.mjs"
 const [out, query = "the guide"] = process.argv.slice(2);
 const work = scratch("screenshot");
 try {
-  cpSync(join(repo, "tests/data/site"), join(work, "site"), { recursive: true });
+  cpSync(join(repo, "tests/data/site"), join(work, "site"), { recursive: true, verbatimSymlinks: true });
   const run = (args) => {
     const result = cli(args, work);
     if (result.status !== 0) throw new Error(`quarry-cli ${args[0]}: ${result.stderr}`);

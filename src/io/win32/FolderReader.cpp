@@ -81,29 +81,15 @@ bool FolderReader::Same(const std::string& a, const std::string& b) {
          first.nFileIndexLow == second.nFileIndexLow;
 }
 
+bool FolderReader::IsSeparator(char c) { return c == '/' || c == '\\'; }
+
 std::string FolderReader::RealPath(const std::string& path) {
   const HANDLE handle = ::CreateFileW(windows::Wide(path.empty() ? "." : path).c_str(), 0,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {};
-  std::wstring real(MAX_PATH, L'\0');
-  DWORD length = ::GetFinalPathNameByHandleW(handle, real.data(), static_cast<DWORD>(real.size()),
-                                             FILE_NAME_NORMALIZED);
-  if (length >= real.size()) {
-    real.resize(length + 1);
-    length = ::GetFinalPathNameByHandleW(handle, real.data(), static_cast<DWORD>(real.size()),
-                                         FILE_NAME_NORMALIZED);
-  }
+  std::string result = windows::FinalPathOf(handle);
   ::CloseHandle(handle);
-  if (length == 0 || length >= real.size()) return {};
-  real.resize(length);
-  if (real.rfind(L"\\\\?\\UNC\\", 0) == 0) {
-    real = L"\\\\" + real.substr(8);
-  } else if (real.rfind(L"\\\\?\\", 0) == 0) {
-    real = real.substr(4);
-  }
-  std::string result = windows::Utf8(real);
-  std::replace(result.begin(), result.end(), '\\', '/');
   return result;
 }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace quarry::windows {
@@ -23,6 +24,27 @@ std::string Utf8(std::wstring_view wide) {
   ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
                         nullptr, nullptr);
   return out;
+}
+
+std::string FinalPathOf(void* handle) {
+  std::wstring real(MAX_PATH, L'\0');
+  DWORD length = ::GetFinalPathNameByHandleW(handle, real.data(), static_cast<DWORD>(real.size()),
+                                             FILE_NAME_NORMALIZED);
+  if (length >= real.size()) {
+    real.resize(length + 1);
+    length = ::GetFinalPathNameByHandleW(handle, real.data(), static_cast<DWORD>(real.size()),
+                                         FILE_NAME_NORMALIZED);
+  }
+  if (length == 0 || length >= real.size()) return {};
+  real.resize(length);
+  if (real.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    real = L"\\\\" + real.substr(8);
+  } else if (real.rfind(L"\\\\?\\", 0) == 0) {
+    real = real.substr(4);
+  }
+  std::string result = Utf8(real);
+  std::replace(result.begin(), result.end(), '\\', '/');
+  return result;
 }
 
 std::string SystemMessage(unsigned long error) {

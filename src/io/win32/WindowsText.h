@@ -13,6 +13,11 @@ std::wstring Wide(std::string_view utf8);
 // wide as UTF-8.
 std::string Utf8(std::wstring_view wide);
 
+// The real path of the file or folder an open handle holds (GetFinalPathNameByHandleW), as
+// UTF-8 with '/' between its parts and without the \\?\ prefix; empty when the system cannot
+// say. handle is a HANDLE.
+std::string FinalPathOf(void* handle);
+
 // The system's text for a GetLastError() value, without the line end it comes with.
 std::string SystemMessage(unsigned long error);
 
