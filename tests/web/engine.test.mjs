@@ -214,12 +214,10 @@ test("search answers as quarry-cli search does on the sample site", () => {
   const index = buildIndex(expected("qrywDb.dat"), expected("qryfDb.dat"), expected("qryiDb.dat"),
     { siteRoot: "http://127.0.0.1/", strip: ["site/"] });
   assert.deepEqual([index.pages, index.words, index.problems], [11, 116, []]);
-  const rows = [
-    ["the guide", [2, 6, 7, 8]], ["THE Guide.", [2, 6, 7, 8]], ["r*", [2, 4, 5, 7, 9]],
-    ["guide nothere", []], ["a", []], ["*", []], ["text step", [6, 8]],
-  ];
   const found = (query) => index.search(query).map((r) => r.page);
-  for (const [query, pages] of rows) assert.deepEqual(found(query).sort((a, b) => a - b), pages, query);
+  for (const [query, pages = ""] of table("search-cases.tsv").map((row) => row.map(text))) {
+    assert.deepEqual(found(query).sort((a, b) => a - b), pages.split(" ").filter(Boolean).map(Number), query);
+  }
   assert.deepEqual(index.search("hidden")[0],
     { page: 0, path: "site/_hidden.html", url: "http://127.0.0.1/_hidden.html", title: "hidden page" });
   // Title and path matches first (6, 8), then page order (2, 7); the stored title "  the guide  ".
