@@ -1,14 +1,14 @@
 // quarry web: generated file; quarry-cli web replaces it
 //
 // One face for the widget over the two kinds of index a page may have: the search bundle named
-// by a manifest (version 2), or the three index files named by a settings file (version 1).
+// by a manifest (version 2), or the three index files named by a settings file (version 1; their
+// reader, quarry-search-legacy.js, is imported only for such a page).
 //   const search = await openSearch(manifestUrl);
 //   const found = await search.search("install guide", { typing: true });
 //   const items = await search.items(found, 0, 10);   // what the first ten results show
 
 import { Bundle, fetchManifest, PieceError } from "./quarry-search-bundle.js";
 import { excerpt, markText, matchesText } from "./quarry-search-excerpt.js";
-import { open as openFiles, readSettings, termMatcher } from "./quarry-search-legacy.js";
 import { searchBundle } from "./quarry-search-rank.js";
 import { SearchError } from "./quarry-search-text.js";
 
@@ -104,10 +104,14 @@ class BundleSearch {
 
 /** The search of the three index files. */
 class FileSearch {
-  /** @param {import("./quarry-search-legacy.js").SearchIndex} index */
-  constructor(index) {
+  /**
+   * @param {import("./quarry-search-legacy.js").SearchIndex} index
+   * @param {typeof import("./quarry-search-legacy.js").termMatcher} termMatcher
+   */
+  constructor(index, termMatcher) {
     this.kind = "files";
     this.index = index;
+    this.termMatcher = termMatcher;
     this.lang = "";
     this.problems = index.problems;
   }
@@ -116,7 +120,7 @@ class FileSearch {
   async search(query) {
     const terms = this.index.termsOf(query);
     const pages = this.index.rank(this.index.pagesFor(terms), terms);
-    return { pages, terms: terms.length, corrected: null, mark: termMatcher(terms) };
+    return { pages, terms: terms.length, corrected: null, mark: this.termMatcher(terms) };
   }
 
   /** @type {Search["items"]} */
@@ -140,6 +144,7 @@ export async function openSearch(url) {
   const where = new URL(url, globalThis.location?.href);
   const manifest = await fetchManifest(where);
   if (manifest.version === 2) return new BundleSearch(where, manifest);
+  const { open, readSettings, termMatcher } = await import("./quarry-search-legacy.js");
   const settings = readSettings(manifest, where);
-  return new FileSearch(await openFiles(settings.index, settings));
+  return new FileSearch(await open(settings.index, settings), termMatcher);
 }

@@ -324,6 +324,7 @@ test("an embedded box speaks its page's language and fetches nothing until it is
   assert.match(await page.locator(".qs-help").textContent(), /^Gefunden werden Seiten mit allen Wörtern/);
   assert.ok(page.requests.includes("/_bundle/quarry-search-lang-de.json"));
   assert.ok(!page.requests.some((r) => r.includes("/quarry-bundle/p-")), "no position piece without a phrase");
+  assert.ok(!page.requests.some((r) => /legacy|entities/.test(r)), "no reader of the three files for a bundle");
   await page.fill(".qs-input", "qqqqqq");
   await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "Nichts da.");
   await page.done();
