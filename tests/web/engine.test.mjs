@@ -356,6 +356,9 @@ test("results show the title as written, a marked excerpt, matching headings and
   const search = await openSearch(MANIFEST);
   const show = (segments) => segments.map((s) => (s.mark ? `[${s.text}]` : s.text)).join("");
   const found = await search.search("install debian");
+  const [listed] = await search.listItems(found, 0, 1);
+  assert.deepEqual([show(listed.title), listed.path, listed.excerpt, listed.headings], ["Installing Quarry", "docs/install.html", null, []]);
+  assert.ok(!fetched.some((p) => p.startsWith("quarry-bundle/f-")), "a list without its details needs no fragment");
   const [item] = await search.items(found, 0, 1);
   assert.equal(item.url, "http://127.0.0.1/docs/install.html");
   assert.equal(show(item.title), "Installing Quarry");
@@ -392,6 +395,12 @@ test("a missing or damaged piece: the index changed, or is damaged", async (t) =
     await assert.rejects(search.search("configuration"), (e) => e.code === code, what);
     t.mock.restoreAll();
   }
+  // Missing fragments of a list: one look at the manifest, not one per result.
+  const fragments = new Map([...files].filter(([name]) => !name.startsWith("quarry-bundle/f-")));
+  const fetched = serveBundle(t, fragments, manifest, { again: other });
+  const search = await openSearch(MANIFEST);
+  await assert.rejects(search.items(await search.search("the"), 0, 10), (e) => e.code === "changed");
+  assert.equal(fetched.filter((p) => p === "quarry-search.json").length, 2);
 });
 
 test("every language file holds every text of the box, with the same placeholders", () => {
