@@ -37,8 +37,8 @@ namespace {
 constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
 // Key and prefix pieces close once their content reaches these sizes, which compress to about
 // 40 kB.
-constexpr std::size_t kKeysRawTarget = 64 * 1024;
-constexpr std::size_t kPrefixesRawTarget = 80 * 1024;
+constexpr std::size_t kKeysRawTarget = std::size_t{64} * 1024;
+constexpr std::size_t kPrefixesRawTarget = std::size_t{80} * 1024;
 constexpr std::size_t kMaxPrefixKeys = 50;
 // zlib's levels: the pieces a search fetches are made small; fragments, many and read once per
 // result, a little faster; positions hardly compress at all.
