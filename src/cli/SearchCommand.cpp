@@ -2,20 +2,19 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <utility>
 
 #include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
-#include "model/CaseFold.h"
 #include "model/TextList.h"
-#include "model/TrimWord.h"
-#include "model/Utf8Class.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
 #include "search/BundleBuilder.h"
 #include "search/BundleReader.h"
 #include "search/BundleSearch.h"
+#include "search/IndexSearch.h"
 #include "search/IndexSource.h"
 #include "search/Query.h"
 
@@ -44,9 +43,12 @@ WORDs are read as one query as the page reads it ("two words" in quotes is a phr
 prefix, punctuation is no part of a word; doc/search-bundle.md), and case and accents do not
 matter. The bundle must have been made from this index.
 
-Exit status: 0 searched (whether or not a page was found); 1 no index in DIR or it cannot be
-opened, or the bundle is missing, damaged or made from another index; 2 usage error, or a WORD
-that is nothing once cleaned up.)");
+Problems found in the index's files are named on standard error ("quarry-cli: damaged index:
+..."), after the pages found in what could be read.
+
+Exit status: 0 searched (whether or not a page was found); 1 no index in DIR, it cannot be
+opened or it is damaged, or the bundle is missing, damaged or made from another index; 2 usage
+error, or a WORD that is nothing once cleaned up.)");
   App().add_option("WORD", words_, "Words that every page found must hold")->required();
   App()
       .add_option("--bundle", bundle_,
@@ -56,20 +58,6 @@ that is nothing once cleaned up.)");
   AddNulOption();
 }
 
-std::vector<SearchCommand::QueryWord> SearchCommand::IndexWords(const std::string& argument) {
-  std::vector<QueryWord> words;
-  for (std::string_view piece : CutAtWhiteSpace(argument)) {
-    QueryWord word;
-    while (!piece.empty() && piece.back() == '*') {
-      piece.remove_suffix(1);
-      word.prefix = true;
-    }
-    word.fold = FoldCase(TrimWord(piece, !word.prefix));
-    if (!word.fold.empty()) words.push_back(std::move(word));
-  }
-  return words;
-}
-
 int SearchCommand::RunRanked(const std::string& text) {
   const Query query = ParseQuery(text, false);
   if (query.terms.empty()) {
@@ -77,8 +65,8 @@ int SearchCommand::RunRanked(const std::string& text) {
     return 2;
   }
   IndexDatabase database(IndexDirectory());
-  LoadedIndex index;
-  if (!LoadExisting(database, index)) return 1;
+  LoadedIndex index;  // the pages and titles; the bundle holds the words
+  if (!ReadExisting(database, index, [](std::unique_ptr<WordEntry>) {})) return 1;
   const std::string source = IndexSourceHash(IndexDirectory());
   BundleReader bundle;
   std::string error;
@@ -112,7 +100,7 @@ int SearchCommand::RunRanked(const std::string& text) {
                                            : std::string_view());
     out.EndRecord();
   }
-  return RecordWriter::Finish() ? 0 : 1;
+  return FinishReading();
 }
 
 int SearchCommand::Run() {
@@ -121,9 +109,9 @@ int SearchCommand::Run() {
     for (const std::string& word : words_) text += (text.empty() ? "" : " ") + word;
     return RunRanked(text);
   }
-  std::vector<QueryWord> wanted;
+  std::vector<IndexQueryWord> wanted;
   for (const std::string& argument : words_) {
-    std::vector<QueryWord> words = IndexWords(argument);
+    std::vector<IndexQueryWord> words = IndexQueryWords(argument);
     if (words.empty()) {
       PrintError("nothing to search for in '" + argument + "'");
       return 2;
@@ -131,42 +119,18 @@ int SearchCommand::Run() {
     std::move(words.begin(), words.end(), std::back_inserter(wanted));
   }
 
+  // The pages of every stored word whose fold matches a wanted word's, kept as the word file is
+  // read: the word list is never held.
+  IndexSearch search(std::move(wanted));
   IndexDatabase database(IndexDirectory());
   LoadedIndex index;
-  if (!LoadExisting(database, index)) return 1;
-  WordList& wordList = index.words;
+  if (!ReadExisting(database, index,
+                    [&search](std::unique_ptr<WordEntry> entry) { search.Take(*entry); })) {
+    return 1;
+  }
   const TextList& pageList = index.pages;
   const TextList& titleList = index.titles;
-
-  // The pages of every stored word whose fold equals a wanted word's (or begins with it, for a
-  // prefix), for each wanted word.
-  std::vector<std::vector<std::int32_t>> pagesOf(wanted.size());
-  for (const WordEntry* entry = wordList.GetFirst(); entry != nullptr; entry = wordList.GetNext()) {
-    const std::string folded = FoldCase(entry->GetText());
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-      const QueryWord& word = wanted[i];
-      if (word.prefix ? folded.compare(0, word.fold.size(), word.fold) != 0 : folded != word.fold) {
-        continue;
-      }
-      const std::vector<std::int32_t>& pages = entry->GetPages();
-      pagesOf[i].insert(pagesOf[i].end(), pages.begin(), pages.end());
-    }
-  }
-
-  std::vector<std::int32_t> found;
-  for (std::size_t i = 0; i < wanted.size(); ++i) {
-    std::vector<std::int32_t>& pages = pagesOf[i];
-    std::sort(pages.begin(), pages.end());
-    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    if (i == 0) {
-      found = std::move(pages);
-    } else {
-      std::vector<std::int32_t> both;
-      std::set_intersection(found.begin(), found.end(), pages.begin(), pages.end(),
-                            std::back_inserter(both));
-      found = std::move(both);
-    }
-  }
+  const std::vector<std::int32_t> found = search.Pages();
 
   RecordWriter out(NulTerminated());
   for (const std::int32_t page : found) {
@@ -178,7 +142,7 @@ int SearchCommand::Run() {
                                         : std::string_view());
     out.EndRecord();
   }
-  return RecordWriter::Finish() ? 0 : 1;
+  return FinishReading();
 }
 
 }  // namespace quarry

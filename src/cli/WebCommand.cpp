@@ -123,7 +123,7 @@ bool Inside(const std::string& path, const std::string& folder) {
 // or with two backslashes.
 bool MadeOnWindows(const TextList& pages) {
   for (std::size_t i = 0; i < pages.Size(); ++i) {
-    const std::string& path = pages.At(i);
+    const std::string_view path = pages.At(i);
     if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
         (path[2] == '\\' || path[2] == '/')) {
       return true;
@@ -576,11 +576,13 @@ int WebCommand::Run() {
           "%zu unchanged).\n",
           shown.c_str(), bundle.entered, pages.size(), bundle.pieces.size(), writer.Written(),
           writer.Kept());
+      // Every file of the page but the page itself begins "quarry-search", and so does the
+      // manifest: as many as the page has files.
       std::printf(
-          "Publish with the site: %s, and the folder %s/ (it holds the visible text "
-          "of those %zu pages)%s.\n",
-          WrittenNames(89).c_str(), kBundleFolderName, bundle.entered,
-          copyIndex ? ", and the three index files if other readers want them" : "");
+          "Publish with the site, from %s: %s, the %zu files quarry-search*, and the folder "
+          "%s/, which holds the visible text of those %zu pages%s.\n",
+          shown.c_str(), kWebPageFiles[0].name, kWebPageFiles.size(), kBundleFolderName,
+          bundle.entered, copyIndex ? " (and the three index files, for other readers)" : "");
     } else {
       std::printf("Wrote %s in %s.\n", WrittenNames(89).c_str(), shown.c_str());
     }
