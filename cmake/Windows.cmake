@@ -1,7 +1,7 @@
 # What a Windows build needs that Debian provides only for Linux: utf8proc built from its source
 # (the same version as Linux's libutf8proc-dev, so both builds classify characters alike),
-# CLI11's and xxHash's headers taken from the build machine, and GoogleTest built from Debian's
-# sources.
+# CLI11's, xxHash's and nlohmann/json's headers taken from the build machine, and GoogleTest built
+# from Debian's sources.
 # The window and the preview server (quarry-cli serve) are not built for Windows.
 
 set(QUARRY_BUILD_APP OFF CACHE BOOL "Build the Qt desktop program" FORCE)
@@ -28,6 +28,7 @@ set(QUARRY_HOST_INCLUDE "${CMAKE_BINARY_DIR}/host-include")
 file(MAKE_DIRECTORY "${QUARRY_HOST_INCLUDE}")
 file(CREATE_LINK /usr/include/CLI "${QUARRY_HOST_INCLUDE}/CLI" SYMBOLIC)
 file(CREATE_LINK /usr/include/xxhash.h "${QUARRY_HOST_INCLUDE}/xxhash.h" SYMBOLIC)
+file(CREATE_LINK /usr/include/nlohmann "${QUARRY_HOST_INCLUDE}/nlohmann" SYMBOLIC)
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_include_directories(CLI11::CLI11 SYSTEM INTERFACE "${QUARRY_HOST_INCLUDE}")
 set(CLI11_FOUND TRUE)
@@ -41,3 +42,10 @@ if(QUARRY_BUILD_TESTS)
   add_subdirectory(/usr/src/googletest "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
   set(GTest_FOUND TRUE)
 endif()
+# nlohmann/json is header-only too; zlib is Debian's mingw-w64 build (libz-mingw-w64-dev), linked
+# statically like everything else.
+add_library(Quarry::json INTERFACE IMPORTED)
+target_include_directories(Quarry::json SYSTEM INTERFACE "${QUARRY_HOST_INCLUDE}")
+add_library(ZLIB::ZLIB STATIC IMPORTED)
+set_target_properties(ZLIB::ZLIB PROPERTIES IMPORTED_LOCATION /usr/x86_64-w64-mingw32/lib/libz.a
+                      INTERFACE_INCLUDE_DIRECTORIES /usr/x86_64-w64-mingw32/include)

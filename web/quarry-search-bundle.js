@@ -134,8 +134,8 @@ class Reader {
       pages[i] = page;
       if (forms) {
         const countFields = this.varint();
-        counts[i] = Math.floor(countFields / 16);
-        fields[i] = countFields & 15;
+        counts[i] = Math.floor(countFields / 32);
+        fields[i] = countFields % 32;
       }
       values[i] = this.varint();
     }

@@ -28,6 +28,8 @@ export const EXACT = 1;
 export const FOLDED = 0.8;
 export const STEM = 0.6;
 export const PREFIX = 0.5;
+// A prefix of a word that is a key itself: the word as typed is most likely meant whole.
+export const PREFIX_OF_KEY = 0.2;
 export const TIE = 1e-9;
 const PREFIX_KEYS = 50;
 
@@ -58,15 +60,16 @@ async function resolve(bundle, term, slot) {
     }
   }
   if (term.prefix) {
+    const f = entry && entry.forms.length > 0 ? PREFIX_OF_KEY : PREFIX;
     const spanning = await bundle.prefixEntry(key);
     if (spanning) {
-      if (spanning.keys.length > 0) resolved.matches.push({ f: PREFIX, postings: spanning.postings });
+      if (spanning.keys.length > 0) resolved.matches.push({ f, postings: spanning.postings });
       for (const k of spanning.keys) resolved.prefixKeys.push(k.key);
     } else {
       const keys = piece.order.filter((e) => e.key.startsWith(key))
         .sort((a, b) => b.pages - a.pages || (a.key < b.key ? -1 : a.key > b.key ? 1 : 0))
         .slice(0, PREFIX_KEYS);
-      if (keys.length > 0) resolved.matches.push({ f: PREFIX, postings: highest(keys.flatMap((e) => e.forms)) });
+      if (keys.length > 0) resolved.matches.push({ f, postings: highest(keys.flatMap((e) => e.forms)) });
       for (const k of keys) resolved.prefixKeys.push(k.key);
     }
   }
@@ -97,6 +100,7 @@ export function editDistance(a, b, limit) {
   if (Math.abs(a.length - b.length) > limit) return limit + 1;
   let before = null;
   let previous = Array.from({ length: b.length + 1 }, (_, j) => j);
+  let previousLeast = 0;
   for (let i = 1; i <= a.length; ++i) {
     const row = [i];
     let least = i;
@@ -107,11 +111,13 @@ export function editDistance(a, b, limit) {
       row.push(d);
       least = Math.min(least, d);
     }
-    if (least > limit) return limit + 1;
+    // A transposition reaches back two rows, so both must be past the limit.
+    if (least > limit && previousLeast > limit) return limit + 1;
+    previousLeast = least;
     before = previous;
     previous = row;
   }
-  return previous[b.length];
+  return Math.min(previous[b.length], limit + 1);
 }
 
 const codePoints = (text) => Array.from(text, (c) => c.codePointAt(0));

@@ -92,19 +92,19 @@ class NewFilesGuard {
 IndexCommand::IndexCommand(CLI::App& parent)
     : Command(parent, "index", kDescription, DatabaseOption::kMayBeNew) {
   App().footer(kFooter);
-  App().add_option("PATH", paths_, "Page files and folders of pages")->required();
-  App().add_flag("-q,--quiet", quiet_, "Print nothing but warnings and errors");
-  App().add_flag("-v,--verbose", verbose_,
+  App().add_option("PATH", request_.paths, "Page files and folders of pages")->required();
+  App().add_flag("-q,--quiet", request_.quiet, "Print nothing but warnings and errors");
+  App().add_flag("-v,--verbose", request_.verbose,
                  "Print each page as it is scanned, with what became of it, on standard error");
-  App().add_flag("--no-progress", noProgress_, "Never draw the progress bar");
+  App().add_flag("--no-progress{false}", request_.progress, "Never draw the progress bar");
   App()
-      .add_option("-j,--jobs", jobs_,
+      .add_option("-j,--jobs", request_.jobs,
                   "Read pages on N threads (default: one per hardware thread); the index is "
                   "the same for every N")
       ->check(CLI::Range(1u, 1024u))
       ->option_text("N");
   App()
-      .add_option("--max-page-size", maxPageSize_,
+      .add_option("--max-page-size", request_.maxPageSize,
                   "Skip pages larger than SIZE bytes, with a warning (default: 64MiB; a unit "
                   "such as KiB, MiB or GiB may follow the number)")
       ->transform(CLI::AsSizeValue(false))
@@ -112,7 +112,14 @@ IndexCommand::IndexCommand(CLI::App& parent)
 }
 
 int IndexCommand::Run() {
-  for (const std::string& path : paths_) {
+  request_.database = IndexDirectory();
+  return Index(request_);
+}
+
+int IndexCommand::Index(const Request& request) {
+  const bool quiet = request.quiet;
+  const bool verbose = request.verbose;
+  for (const std::string& path : request.paths) {
     std::string error;
     if (FolderReader::KindOf(path, false, &error) == FolderReader::Kind::kMissing) {
       PrintError(path + ": " + error);
@@ -120,7 +127,7 @@ int IndexCommand::Run() {
     }
   }
 
-  const std::string& directory = IndexDirectory();
+  const std::string& directory = request.database;
   std::string madeFolder;
   if (!directory.empty()) {
     const FolderReader::Kind kind = FolderReader::KindOf(directory, true);
@@ -141,7 +148,7 @@ int IndexCommand::Run() {
 
   SitePages walker(directory.empty() ? "." : directory,
                    [](const std::string& warning) { PrintError("warning: " + warning); });
-  for (const std::string& path : paths_) walker.Add(path);
+  for (const std::string& path : request.paths) walker.Add(path);
   SiteWalker::Pages walk = walker.SortedWalk();
   const std::vector<std::string>& pages = walk.paths;
   if (pages.empty()) {
@@ -150,8 +157,8 @@ int IndexCommand::Run() {
   }
 
   // Declared before the database, so that the files are closed before they are removed.
-  NewFilesGuard newFiles(IndexDirectory());
-  IndexDatabase database(IndexDirectory());
+  NewFilesGuard newFiles(directory);
+  IndexDatabase database(directory);
   if (!OpenOrCreate(database)) {
     PrintError(OpenFailureText(database));
     return 1;
@@ -163,19 +170,19 @@ int IndexCommand::Run() {
   std::size_t dropped = 0;
   std::size_t skipped = 0;
   {
-    ProgressBar progress(pages.size(), !noProgress_ && !quiet_ && !verbose_);
+    ProgressBar progress(pages.size(), request.progress && !quiet && !verbose);
     BuildEngine engine(wordList, pageList, titleList);
-    engine.SetJobs(jobs_);
-    engine.SetMaxPageSize(maxPageSize_);
+    engine.SetJobs(request.jobs);
+    engine.SetMaxPageSize(request.maxPageSize);
     engine.SetWalkedFolders(std::move(walk.folders), std::move(walk.folderOf));
     engine.Run(pages, {}, [&](const BuildEngine::PageReport& page) {
       switch (page.outcome) {
         case PageScanner::Outcome::kIndexed:
-          if (verbose_) std::fprintf(stderr, "indexed %s\n", page.path.c_str());
+          if (verbose) std::fprintf(stderr, "indexed %s\n", page.path.c_str());
           break;
         case PageScanner::Outcome::kNotHtml:
           ++dropped;
-          if (verbose_) std::fprintf(stderr, "dropped %s (not an HTML page)\n", page.path.c_str());
+          if (verbose) std::fprintf(stderr, "dropped %s (not an HTML page)\n", page.path.c_str());
           break;
         case PageScanner::Outcome::kCannotOpen:
           ++skipped;
@@ -197,7 +204,7 @@ int IndexCommand::Run() {
   newFiles.Keep();
   newFolder.Keep();
 
-  if (!quiet_) {
+  if (!quiet) {
     std::printf("Indexed %zu pages, dropped %zu (not HTML), skipped %zu (cannot be opened).\n",
                 pageList.Size(), dropped, skipped);
     std::fputs(StatisticsLines(database).c_str(), stdout);

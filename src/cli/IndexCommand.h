@@ -19,13 +19,21 @@ class IndexCommand : public Command {
   // or a page could not be read (nothing is written then); 2 when a PATH does not exist.
   int Run() override;
 
+  // What to index, where, and how much to say: what Run does, for 'web --site' as well.
+  struct Request {
+    std::vector<std::string> paths;
+    std::string database;  // "" for the current folder; made when missing
+    unsigned jobs = 0;     // 0: one reading thread per hardware thread
+    bool quiet = false;
+    bool verbose = false;
+    bool progress = true;
+    std::uint64_t maxPageSize = PageFile::kDefaultMaxSize;
+  };
+  // Indexes request.paths into request.database and saves; returns Run's exit status.
+  static int Index(const Request& request);
+
  private:
-  std::vector<std::string> paths_;
-  bool quiet_ = false;
-  bool verbose_ = false;
-  bool noProgress_ = false;
-  unsigned jobs_ = 0;  // 0: one reading thread per hardware thread
-  std::uint64_t maxPageSize_ = PageFile::kDefaultMaxSize;
+  Request request_;
 };
 
 }  // namespace quarry

@@ -13,6 +13,11 @@
 #include "model/Utf8Class.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
+#include "search/BundleBuilder.h"
+#include "search/BundleReader.h"
+#include "search/BundleSearch.h"
+#include "search/IndexSource.h"
+#include "search/Query.h"
 
 namespace quarry {
 
@@ -33,9 +38,21 @@ Output: one line per page holding all the words, in page number order: the page 
 TAB, the page's path, a TAB, its title (as in 'quarry-cli pages'). Nothing is printed when
 no page holds them all. With -z each line ends with a NUL byte instead of a line feed.
 
+With --bundle DIR the pages are ranked as the search page ranks them, best first, from the
+search bundle that 'quarry-cli web' wrote in DIR (the folder of its quarry-search.json): the
+WORDs are read as one query as the page reads it ("two words" in quotes is a phrase, word* a
+prefix, punctuation is no part of a word; doc/search-bundle.md), and case and accents do not
+matter. The bundle must have been made from this index.
+
 Exit status: 0 searched (whether or not a page was found); 1 no index in DIR or it cannot be
-opened; 2 usage error, or a WORD that is nothing once cleaned up.)");
+opened, or the bundle is missing, damaged or made from another index; 2 usage error, or a WORD
+that is nothing once cleaned up.)");
   App().add_option("WORD", words_, "Words that every page found must hold")->required();
+  App()
+      .add_option("--bundle", bundle_,
+                  "Rank the pages from the search bundle in DIR, as the search page does")
+      ->check(CLI::Validator(CLI::ExistingDirectory).description(""))
+      ->type_name("DIR");
   AddNulOption();
 }
 
@@ -53,7 +70,57 @@ std::vector<SearchCommand::QueryWord> SearchCommand::IndexWords(const std::strin
   return words;
 }
 
+int SearchCommand::RunRanked(const std::string& text) {
+  const Query query = ParseQuery(text, false);
+  if (query.terms.empty()) {
+    PrintError("nothing to search for in '" + text + "'");
+    return 2;
+  }
+  IndexDatabase database(IndexDirectory());
+  LoadedIndex index;
+  if (!LoadExisting(database, index)) return 1;
+  const std::string source = IndexSourceHash(IndexDirectory());
+  BundleReader bundle;
+  std::string error;
+  if (!bundle.Open(bundle_, error)) {
+    PrintError(error);
+    return 1;
+  }
+  if (bundle.Source() != source) {
+    PrintError("the search bundle in " + bundle_ +
+               " was made from another index; run quarry-cli web again");
+    return 1;
+  }
+  SearchResult result;
+  try {
+    result = SearchBundle(bundle, query);
+  } catch (const BundleError& failure) {
+    PrintError(failure.what());
+    return 1;
+  }
+  for (const auto& [word, corrected] : result.corrections) {
+    PrintError("no page holds '" + word + "': showing results for '" + corrected + "'");
+  }
+  const std::vector<SearchHit>& hits = result.hits;
+  RecordWriter out(NulTerminated());
+  for (const SearchHit& hit : hits) {
+    const auto number = static_cast<std::size_t>(hit.page);
+    if (number >= index.pages.Size()) continue;
+    out.Field(std::to_string(hit.page));
+    out.Field(index.pages.At(number));
+    out.Field(number < index.titles.Size() ? std::string_view(index.titles.At(number))
+                                           : std::string_view());
+    out.EndRecord();
+  }
+  return RecordWriter::Finish() ? 0 : 1;
+}
+
 int SearchCommand::Run() {
+  if (!bundle_.empty()) {
+    std::string text;
+    for (const std::string& word : words_) text += (text.empty() ? "" : " ") + word;
+    return RunRanked(text);
+  }
   std::vector<QueryWord> wanted;
   for (const std::string& argument : words_) {
     std::vector<QueryWord> words = IndexWords(argument);

@@ -27,7 +27,11 @@ class SearchCommand : public Command {
   static std::vector<QueryWord> IndexWords(const std::string& argument);
 
  private:
+  // With --bundle: the pages ranked from the search bundle in bundle_.
+  int RunRanked(const std::string& query);
+
   std::vector<std::string> words_;
+  std::string bundle_;
 };
 
 }  // namespace quarry

@@ -1,5 +1,6 @@
-// quarry-cli web: writes the site search page (its files, WebPageFile.h, and its settings
-// quarry-search.json) beside the index or into --out DIR.
+// quarry-cli web: writes the site search page (search.html, its modules and style sheet), its
+// manifest quarry-search.json and the search bundle quarry-bundle/ beside the index or into
+// --out DIR; with --site SITE it indexes SITE first and writes into SITE/_search/.
 #pragma once
 
 #include <optional>
@@ -32,8 +33,17 @@ class WebCommand : public Command {
                                                   bool windows);
 
  private:
+  // The folder the page goes into, the site root and whether to index first, once --site has
+  // been taken apart. Returns an exit status when the run must stop there.
+  std::optional<int> TakeSite();
+
   std::string out_;
   std::string siteRoot_;
+  std::string site_;
+  bool withIndex_ = false;
+  bool noBundle_ = false;
+  bool quiet_ = false;
+  unsigned jobs_ = 0;
 };
 
 }  // namespace quarry

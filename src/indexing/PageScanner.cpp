@@ -5,11 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-#include "indexing/HtmlTextFilter.h"
+#include "indexing/PageText.h"
 #include "io/PageFile.h"
 #include "model/TextList.h"
 #include "model/TextOrder.h"
@@ -64,30 +60,6 @@ PieceMatch FindInPieces(std::string_view contents, std::string_view pattern) {
     return {i, pieceEnd};
   }
   return {};
-}
-
-// Hands every run of bytes between blanks in [p, end) to words: the words that the splitter
-// gives for a line, blanks next to each other giving empty words, which are passed over.
-void AddBlankSeparated(const char* p, const char* end, PageWords& words) {
-  const char* start = p;  // of the word under way
-  const auto add = [&](const char* blank) {
-    if (blank > start) words.Add(std::string_view(start, static_cast<std::size_t>(blank - start)));
-    start = blank + 1;
-  };
-#if defined(__SSE2__)
-  const __m128i blank = _mm_set1_epi8(' ');
-  for (; end - p >= 16; p += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, blank)));
-         mask != 0; mask &= mask - 1) {
-      add(p + std::countr_zero(mask));
-    }
-  }
-#endif
-  for (; p < end; ++p) {
-    if (*p == ' ') add(p);
-  }
-  add(end);
 }
 
 constexpr std::array<std::string_view, 7> kTitleTags = {"<title>", "<h1>", "<h2>", "<h3>",
@@ -178,21 +150,7 @@ std::string PageScanner::FindTitle(std::string_view contents) {
 }
 
 void PageScanner::CollectWords(std::string_view contents, PageWords& words) {
-  HtmlTextFilter filter;
-  filter.LoadText(contents);
-  // The filter's text holds no CR (white space becomes blanks), so only LF breaks lines.
-  const std::string_view text = filter.Text();
-  const char* p = text.data();
-  const char* const end = p + text.size();
-  while (p < end) {
-    // A line as the line reader gives it: up to the next LF, at most 511 bytes; the LF itself
-    // is passed over, a cut is not.
-    const std::size_t most = std::min(static_cast<std::size_t>(end - p), kPieceLimit);
-    const char* lf = static_cast<const char*>(std::memchr(p, '\n', most));
-    const char* lineEnd = lf != nullptr ? lf : p + most;
-    AddBlankSeparated(p, lineEnd, words);
-    p = lf != nullptr ? lf + 1 : lineEnd;
-  }
+  ForEachPageWord(contents, [&words](std::string_view word) { words.Add(word); });
 }
 
 }  // namespace quarry

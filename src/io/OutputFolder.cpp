@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -60,6 +61,14 @@ OutputFolder::Entry OutputFolder::Inspect(const std::string& name, std::string_v
 }
 
 void OutputFolder::Replace(const std::string& name, std::string_view bytes) const {
+  Put(name, bytes, true);
+}
+
+void OutputFolder::Write(const std::string& name, std::string_view bytes) const {
+  Put(name, bytes, false);
+}
+
+void OutputFolder::Put(const std::string& name, std::string_view bytes, bool flush) const {
   std::random_device random;
   std::string temporary;
   int fd = -1;
@@ -81,7 +90,7 @@ void OutputFolder::Replace(const std::string& name, std::string_view bytes) cons
     if (put < 0) fail(errno);
     written += static_cast<std::size_t>(put);
   }
-  if (::fsync(fd) != 0) fail(errno);
+  if (flush && ::fsync(fd) != 0) fail(errno);
   if (::close(fd) != 0) {
     const int error = errno;
     ::unlinkat(fd_, temporary.c_str(), 0);
@@ -96,6 +105,65 @@ void OutputFolder::Replace(const std::string& name, std::string_view bytes) cons
 
 void OutputFolder::Sync() const {
   if (::fsync(fd_) != 0) throw FileError(path_.empty() ? std::string(".") : path_, errno);
+}
+
+void OutputFolder::SyncWritten() const {
+  if (::syncfs(fd_) != 0) throw FileError(path_.empty() ? std::string(".") : path_, errno);
+}
+
+bool OutputFolder::OpenIn(const OutputFolder& parent, const std::string& name, bool create) {
+  path_ = parent.PathOf(name);
+  if (create && ::mkdirat(parent.fd_, name.c_str(), 0777) != 0 && errno != EEXIST) {
+    errorNumber_ = errno;
+    error_ = path_ + ": " + std::strerror(errno);
+    return false;
+  }
+  fd_ = ::openat(parent.fd_, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd_ < 0) {
+    errorNumber_ = errno;
+    error_ = path_ + ": " +
+             (errno == ELOOP || errno == ENOTDIR ? std::string("it is a link or not a folder")
+                                                 : std::string(std::strerror(errno)));
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::string> OutputFolder::ReadFile(const std::string& name,
+                                                  std::size_t limit) const {
+  const int fd = ::openat(fd_, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT || errno == ELOOP) return std::nullopt;
+    throw FileError(PathOf(name), errno);
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  std::string bytes(std::min<std::size_t>(static_cast<std::size_t>(info.st_size), limit), '\0');
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t got = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      const int error = errno;
+      ::close(fd);
+      throw FileError(PathOf(name), error);
+    }
+    if (got == 0) break;
+    filled += static_cast<std::size_t>(got);
+  }
+  ::close(fd);
+  bytes.resize(filled);
+  return bytes;
+}
+
+void OutputFolder::RemoveFile(const std::string& name) const noexcept {
+  struct stat info {};
+  if (::fstatat(fd_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
+    ::unlinkat(fd_, name.c_str(), 0);
+  }
 }
 
 std::string OutputFolder::PathOf(const std::string& name) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,10 +44,32 @@ class OutputFolder {
   // Flushes the folder's entries to stable storage.
   void Sync() const;
 
+  // Opens the folder name inside parent, made first when missing and create is set, never
+  // through a link. False, with Error() set, when it cannot be made or opened, or is a link or
+  // not a folder. REQUIRES: parent is open.
+  bool OpenIn(const OutputFolder& parent, const std::string& name, bool create);
+
+  // As Replace, but the new file is not flushed on its own: SyncWritten flushes every file
+  // written so, for a command that writes many at once. Throws FileError.
+  void Write(const std::string& name, std::string_view bytes) const;
+  // Flushes to stable storage every file Write gave this folder, and the folder's entries.
+  void SyncWritten() const;
+
+  // The bytes of the regular file name, read without following a link, at most limit of them;
+  // none when nothing is there or it is not a regular file. Throws FileError when it cannot be
+  // read.
+  std::optional<std::string> ReadFile(const std::string& name, std::size_t limit) const;
+
+  // Removes name when it is a regular file (never a link's target, never a folder). Failures
+  // are ignored.
+  void RemoveFile(const std::string& name) const noexcept;
+
   // name as a path for messages: "<path>/<name>", or name for the current folder.
   std::string PathOf(const std::string& name) const;
 
  private:
+  void Put(const std::string& name, std::string_view bytes, bool flush) const;
+
   int fd_ = -1;
   std::string path_;
   std::string error_;

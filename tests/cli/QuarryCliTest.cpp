@@ -57,6 +57,12 @@ class QuarryCliTest : public ::testing::Test {
   // Runs quarry-cli with args in the test directory, as uid when it is not the current one
   // (only possible for root; the program is then the copy CopyProgram made).
   Result Run(const std::vector<std::string>& args, uid_t uid = ::geteuid()) {
+    return RunIn("", args, uid);
+  }
+  // As Run, in the folder below the test directory (its own path when "").
+  Result RunIn(const std::string& folder, const std::vector<std::string>& args,
+               uid_t uid = ::geteuid()) {
+    const std::string cwd = folder.empty() ? dir_ : dir_ + "/" + folder;
     const std::string program = uid == ::geteuid() ? std::string(QUARRY_CLI) : Path("quarry-cli");
     const std::string outPath = dir_ + "/.out";
     const std::string errPath = dir_ + "/.err";
@@ -65,7 +71,7 @@ class QuarryCliTest : public ::testing::Test {
       const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
-      if (::chdir(dir_.c_str()) != 0) ::_exit(127);
+      if (::chdir(cwd.c_str()) != 0) ::_exit(127);
       if (uid != ::geteuid() && (::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(127);
       std::vector<char*> argv{const_cast<char*>(program.c_str())};
       for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -100,6 +106,23 @@ class QuarryCliTest : public ::testing::Test {
       files.push_back(fs::exists(path) ? ReadFile(path) : std::string("(missing)"));
     }
     return files;
+  }
+
+  // The bundle whose manifest is in folder lists url as the link of page 0.
+  void BundleDirectoryMustLink(const std::string& folder, const std::string& url) const {
+    std::string found;
+    for (const auto& entry : fs::directory_iterator(Path(folder) + "/quarry-bundle")) {
+      const std::string name = entry.path().filename();
+      if (name.rfind("d-", 0) != 0) continue;
+      const std::string command = "gzip -dc '" + entry.path().string() + "'";
+      if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[4096];
+        std::size_t got = 0;
+        while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) found.append(buffer, got);
+        ::pclose(pipe);
+      }
+    }
+    EXPECT_NE(found.find("\"" + url + "\""), std::string::npos) << found;
   }
 
   std::string dir_;
@@ -518,7 +541,7 @@ TEST_F(QuarryCliTest, IndexMakesItsFolderAndNeverIndexesTheSearchPage) {
   EXPECT_EQ(Run({"pages", "--db", "site/_search"}).out, kSitePages);
 }
 
-TEST_F(QuarryCliTest, WebWritesThePageAndItsSettings) {
+TEST_F(QuarryCliTest, WebWithoutBundleWritesThePageAndItsSettings) {
   CopySite();
   const std::string real = fs::canonical(dir_).string();
   ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
@@ -551,17 +574,22 @@ TEST_F(QuarryCliTest, WebWritesThePageAndItsSettings) {
       {{"--db", "abs", "--out", "abs/page"}, "abs/page", "../../", "\"" + real + "/\", \"\"", 0},
   };
   for (const Row& row : rows) {
-    std::vector<std::string> args{"web"};
+    std::vector<std::string> args{"web", "--no-bundle"};
     args.insert(args.end(), row.args.begin(), row.args.end());
     const Result web = Run(args);
     ASSERT_EQ(web.status, 0) << web.err;
-    EXPECT_EQ(ReadFile(Path(row.settingsIn) + "/quarry-search.json"),
+    // A copy of the index beside a page written elsewhere is recorded after the settings.
+    const std::string settings = ReadFile(Path(row.settingsIn) + "/quarry-search.json");
+    EXPECT_EQ(settings.substr(0, settings.find("]") + 1),
               "{\n  \"generator\": \"quarry-cli web\",\n  \"version\": 1,\n  \"index\": \"./\",\n"
               "  \"siteRoot\": \"" +
-                  row.siteRoot + "\",\n  \"strip\": [" + row.strip + "]\n}\n")
+                  row.siteRoot + "\",\n  \"strip\": [" + row.strip + "]")
         << args[1];
+    const bool copied = std::find(row.args.begin(), row.args.end(), "--out") != row.args.end();
+    EXPECT_EQ(settings.find("\"copies\": {\"qryfDb.dat\": {\"size\": ") != std::string::npos,
+              copied);
     const std::string warning = std::to_string(row.outside) + " of 10 pages";
-    EXPECT_EQ(web.err.find(warning) != std::string::npos, row.outside > 0) << web.err;
+    EXPECT_EQ(web.err.find(warning) != std::string::npos, row.outside > 0) << args[1] << web.err;
     for (const char* name : {"search.html", "quarry-search.js", "quarry-search.css"}) {
       EXPECT_EQ(ReadFile(Path(row.settingsIn) + "/" + name),
                 ReadFile(std::string(QUARRY_SOURCE_DIR) + "/web/" + name));
@@ -570,7 +598,78 @@ TEST_F(QuarryCliTest, WebWritesThePageAndItsSettings) {
   // The copies beside a page written elsewhere are the index's files.
   EXPECT_EQ(Database("abs/page"), Database("abs"));
   EXPECT_EQ(Database("page"), Database("."));
-  EXPECT_NE(Run({"web", "--out", "page2"}).out.find("Copied the index"), std::string::npos);
+  EXPECT_NE(Run({"web", "--no-bundle", "--out", "page2"}).out.find("Copied the index"),
+            std::string::npos);
+}
+
+TEST_F(QuarryCliTest, WebWritesTheBundleThatSearchRanksFrom) {
+  CopySite();
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+  const Result web = Run({"web", "--site-root", "site"});
+  ASSERT_EQ(web.status, 0) << web.err;
+  EXPECT_NE(web.out.find("10 of 10 pages"), std::string::npos) << web.out;
+  const std::string manifest = ReadFile(Path("quarry-search.json"));
+  EXPECT_NE(manifest.find("\"version\": 2"), std::string::npos);
+  EXPECT_NE(manifest.find("\"siteRoot\": \"site/\""), std::string::npos);
+  EXPECT_EQ(manifest.find(fs::canonical(dir_).string()), std::string::npos);  // nothing private
+  EXPECT_EQ(manifest.find("copies"), std::string::npos);  // the index is not copied
+  EXPECT_TRUE(fs::exists(Path("quarry-bundle/QUARRY-BUNDLE")));
+
+  const Result found = Run({"search", "--bundle", ".", "guide"});
+  EXPECT_EQ(found.status, 0) << found.err;
+  EXPECT_EQ(found.out.substr(0, found.out.find('\t')), "6");
+  const Result typo = Run({"search", "--bundle", ".", "documentaton"});
+  EXPECT_NE(typo.err.find("showing results for 'documentation'"), std::string::npos) << typo.err;
+  // A bundle of another index is refused.
+  WriteFile(Path("site/docs/guide.html"), ReadFile(Path("site/docs/guide.html")) + " more words");
+  ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
+  const Result stale = Run({"search", "--bundle", ".", "guide"});
+  EXPECT_EQ(stale.status, 1);
+  EXPECT_NE(stale.err.find("was made from another index; run quarry-cli web again"),
+            std::string::npos)
+      << stale.err;
+  // Nor is a bundle made when a page changed after the index.
+  WriteFile(Path("site/docs/guide.html"), ReadFile(Path("site/docs/guide.html")) + " again");
+  const Result changed = Run({"web", "--site-root", "site"});
+  EXPECT_EQ(changed.status, 1);
+  EXPECT_NE(changed.err.find("site/docs/guide.html changed since it was indexed"),
+            std::string::npos)
+      << changed.err;
+  EXPECT_EQ(ReadFile(Path("quarry-search.json")), manifest);  // the previous bundle stays
+}
+
+TEST_F(QuarryCliTest, WebSiteIndexesAndLinksRightWhereverItRuns) {
+  CopySite();
+  // One step: the index here, the page and the bundle in site/_search.
+  Result web = Run({"web", "--site", "site", "-q"});
+  ASSERT_EQ(web.status, 0) << web.err;
+  EXPECT_EQ(Run({"pages"}).out, kSitePages);
+  EXPECT_TRUE(fs::exists(Path("site/_search/quarry-bundle/QUARRY-BUNDLE")));
+  web = Run({"web", "--site", "site"});  // again: the walk leaves the page's folder out
+  ASSERT_EQ(web.status, 0) << web.err;
+  EXPECT_NE(web.out.find("Indexed 10 pages"), std::string::npos) << web.out;
+  const Result found = Run({"search", "--bundle", "site/_search", "guide"});
+  EXPECT_EQ(found.out.substr(0, found.out.find('\t')), "6");
+
+  // The index may not lie inside the site, nor the page go where something else lives.
+  EXPECT_EQ(Run({"web", "--site", "site", "--db", "site/db"}).status, 2);
+  EXPECT_FALSE(fs::exists(Path("site/db")));
+  fs::create_directories(Path("other/_search"));
+  WriteFile(Path("other/_search/mine.txt"), "mine");
+  WriteFile(Path("other/page.html"), "<html>page");
+  web = Run({"web", "--site", "other", "--db", "odb"});
+  EXPECT_EQ(web.status, 1);
+  EXPECT_NE(web.err.find("was not made by 'quarry-cli web'"), std::string::npos) << web.err;
+
+  // Run in a folder below the site root, with paths stored relative to it: ./p.html links as
+  // docs/p.html.
+  fs::create_directories(Path("root/docs"));
+  WriteFile(Path("root/docs/p.html"), "<html><title>P</title>words on p");
+  ASSERT_EQ(RunIn("root/docs", {"index", "-q", "./p.html", "--db", "../../sub"}).status, 0);
+  web = RunIn("root/docs", {"web", "--db", "../../sub", "--site-root", ".."});
+  ASSERT_EQ(web.status, 0) << web.err;
+  EXPECT_EQ(web.err.find("outside the site root"), std::string::npos) << web.err;
+  BundleDirectoryMustLink("sub", "docs/p.html");
 }
 
 TEST_F(QuarryCliTest, WebNeverReplacesWhatItDidNotWrite) {
@@ -586,6 +685,8 @@ TEST_F(QuarryCliTest, WebNeverReplacesWhatItDidNotWrite) {
       {"quarry-search.js", "link"},
       {"quarry-search.css", "folder"},
       {"qryfDb.dat", "link"},
+      {"qrywDb.dat", "a foreign index file"},
+      {"quarry-bundle", "folder"},
   };
   for (const auto& row : rows) {
     const std::string out = Path(std::string("out-") + row.kind + "-" + row.name);
@@ -598,7 +699,7 @@ TEST_F(QuarryCliTest, WebNeverReplacesWhatItDidNotWrite) {
     } else {
       WriteFile(target, "<html>mine</html>");
     }
-    const Result web = Run({"web", "--out", out});
+    const Result web = Run({"web", "--with-index", "--out", out});
     EXPECT_EQ(web.status, 1) << row.name;
     EXPECT_NE(web.err.find(row.name), std::string::npos) << web.err;
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1)
@@ -606,4 +707,14 @@ TEST_F(QuarryCliTest, WebNeverReplacesWhatItDidNotWrite) {
   }
   EXPECT_EQ(ReadFile(Path("target.txt")), "kept");
   EXPECT_EQ(ReadFile(Path("out-a site's own page-search.html/search.html")), "<html>mine</html>");
+
+  // Copies it made are replaced; one changed by someone else is not.
+  ASSERT_EQ(Run({"web", "--with-index", "--out", "copies"}).status, 0);
+  ASSERT_EQ(Run({"web", "--with-index", "--out", "copies"}).status, 0);
+  WriteFile(Path("copies/qrywDb.dat"), ReadFile(Path("copies/qrywDb.dat")) + "x");
+  const Result refused = Run({"web", "--with-index", "--out", "copies"});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("qrywDb.dat: it was not copied there by 'quarry-cli web'"),
+            std::string::npos)
+      << refused.err;
 }

@@ -156,7 +156,7 @@ export function writeBundle(pages, { keysPerShard = 4, prefixesPerPiece = 3, dir
         for (const form of keys.get(text).sort(cmp)) {
           body.text(form === text ? "" : form);
           const list = [...forms.get(form)].sort((x, y) => x[0] - y[0]).map(([page, o]) => ({ page, o }));
-          body.postings(list, ({ page, o }) => body.varint(o.count * 16 + o.fields).varint(impact(form, page)));
+          body.postings(list, ({ page, o }) => body.varint(o.count * 32 + o.fields).varint(impact(form, page)));
           for (const { o } of list) o.positions.forEach((p, i) => positions.varint(i === 0 ? p : p - o.positions[i - 1]));
         }
         const own = stems[text] !== undefined ? [stems[text]] : [];

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <random>
 
 #include "io/FileError.h"
@@ -90,6 +91,17 @@ OutputFolder::Entry OutputFolder::Inspect(const std::string& name, std::string_v
 }
 
 void OutputFolder::Replace(const std::string& name, std::string_view bytes) const {
+  Put(name, bytes, true);
+}
+
+// Windows has no flush for many files at once: each is flushed as it is written.
+void OutputFolder::Write(const std::string& name, std::string_view bytes) const {
+  Put(name, bytes, true);
+}
+
+void OutputFolder::SyncWritten() const {}
+
+void OutputFolder::Put(const std::string& name, std::string_view bytes, bool flush) const {
   std::random_device random;
   std::string temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
@@ -118,7 +130,7 @@ void OutputFolder::Replace(const std::string& name, std::string_view bytes) cons
     }
     written += put;
   }
-  if (::FlushFileBuffers(file) == 0) fail(::GetLastError(), PathOf(temporary));
+  if (flush && ::FlushFileBuffers(file) == 0) fail(::GetLastError(), PathOf(temporary));
   ::CloseHandle(file);
   file = INVALID_HANDLE_VALUE;
   if (::MoveFileExW(wideTemporary.c_str(), windows::Wide(PathOf(name)).c_str(),
@@ -129,6 +141,76 @@ void OutputFolder::Replace(const std::string& name, std::string_view bytes) cons
 
 void OutputFolder::Sync() const {
   // The renames above are written through; Windows has no flush for a folder's entries.
+}
+
+bool OutputFolder::OpenIn(const OutputFolder& parent, const std::string& name, bool create) {
+  const std::string path = parent.PathOf(name);
+  const std::wstring wide = windows::Wide(path);
+  if (create && ::CreateDirectoryW(wide.c_str(), nullptr) == 0 &&
+      ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    const DWORD error = ::GetLastError();
+    path_ = path;
+    errorNumber_ = windows::ErrnoOf(error);
+    error_ = path + ": " + windows::SystemMessage(error);
+    return false;
+  }
+  const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    path_ = path;
+    errorNumber_ = ENOTDIR;
+    error_ = path + ": it is a link or not a folder";
+    return false;
+  }
+  return Open(path, false);
+}
+
+std::optional<std::string> OutputFolder::ReadFile(const std::string& name,
+                                                  std::size_t limit) const {
+  const std::string path = PathOf(name);
+  const HANDLE file = ::CreateFileW(windows::Wide(path).c_str(), GENERIC_READ, kShareAll, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    ThrowSystemError(path, error);
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD notPlain =
+      FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+  if (::GetFileInformationByHandle(file, &info) == 0 || (info.dwFileAttributes & notPlain) != 0) {
+    ::CloseHandle(file);
+    return std::nullopt;
+  }
+  const std::uint64_t size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  std::string bytes(static_cast<std::size_t>(std::min<std::uint64_t>(size, limit)), '\0');
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const auto chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - filled, 1U << 30));
+    DWORD got = 0;
+    if (::ReadFile(file, bytes.data() + filled, chunk, &got, nullptr) == 0) {
+      const DWORD error = ::GetLastError();
+      ::CloseHandle(file);
+      ThrowSystemError(path, error);
+    }
+    if (got == 0) break;
+    filled += got;
+  }
+  ::CloseHandle(file);
+  bytes.resize(filled);
+  return bytes;
+}
+
+void OutputFolder::RemoveFile(const std::string& name) const noexcept {
+  try {
+    const std::wstring wide = windows::Wide(PathOf(name));
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    const DWORD notPlain =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & notPlain) == 0) {
+      ::DeleteFileW(wide.c_str());
+    }
+  } catch (...) {
+  }
 }
 
 std::string OutputFolder::PathOf(const std::string& name) const {

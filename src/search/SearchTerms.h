@@ -1,0 +1,86 @@
+// What a word is searched by in the search bundle: its terms (the word and the runs of letters,
+// marks and digits inside it) and each term's key (the search fold that forgives case and
+// accents). Both sides of a search cut text this way; doc/search-bundle.md ("Terms") has the rule
+// and tests/data/key-cases.tsv examples.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace quarry {
+
+// A run of a word: bytes [offset, offset + length) holding codePoints code points of the general
+// categories L, M and N, with none of them on either side.
+struct WordRun {
+  std::size_t offset;
+  std::size_t length;
+  std::size_t codePoints;
+};
+
+// Calls run(WordRun) for each run of text, in order. A byte that is not part of a well-formed
+// UTF-8 sequence ends a run, as does every code point of another category.
+template <class RunCallback>
+void ForEachRun(std::string_view text, RunCallback&& run);
+
+// True when every byte of text is an ASCII letter or digit: text is then a single run (when not
+// empty) and its own only term.
+bool IsAsciiAlphanumeric(std::string_view text);
+
+// Calls term(std::string_view) for each term of word (a word as the index stores it): word
+// itself, then each run of two code points or more that is not the whole word.
+template <class TermCallback>
+void ForEachTerm(std::string_view word, TermCallback&& term) {
+  term(word);
+  if (IsAsciiAlphanumeric(word)) return;
+  ForEachRun(word, [&](const WordRun& r) {
+    if (r.codePoints >= 2 && r.length != word.size()) term(word.substr(r.offset, r.length));
+  });
+}
+
+// The key of a term: NFKD, full case folding, the combining marks U+0300-U+036F removed, then
+// NFC. Bytes outside well-formed UTF-8 stay, and each well-formed part between them is folded
+// alone. ASCII text folds A-Z to a-z and nothing else.
+std::string SearchKey(std::string_view text);
+
+// Appends the key of text to out (as SearchKey).
+void AppendSearchKey(std::string_view text, std::string& out);
+
+// Internal: the length of the UTF-8 sequence at text[0] within size bytes and its code point,
+// or 0 for a byte that begins none.
+std::size_t DecodeCodePoint(const char* text, std::size_t size, char32_t& codePoint);
+bool IsLetterMarkOrNumber(char32_t codePoint);
+
+template <class RunCallback>
+void ForEachRun(std::string_view text, RunCallback&& run) {
+  std::size_t start = 0;
+  std::size_t codePoints = 0;
+  std::size_t i = 0;
+  const auto end = [&](std::size_t at) {
+    if (codePoints > 0) run(WordRun{start, at - start, codePoints});
+    codePoints = 0;
+  };
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;
+    bool inRun;
+    if (b < 0x80) {
+      inRun = (b >= '0' && b <= '9') || (b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z');
+    } else {
+      char32_t cp = 0;
+      length = DecodeCodePoint(text.data() + i, text.size() - i, cp);
+      inRun = length > 0 && IsLetterMarkOrNumber(cp);
+      if (length == 0) length = 1;
+    }
+    if (inRun) {
+      if (codePoints == 0) start = i;
+      ++codePoints;
+    } else {
+      end(i);
+    }
+    i += length;
+  }
+  end(i);
+}
+
+}  // namespace quarry
