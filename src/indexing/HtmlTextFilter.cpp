@@ -316,9 +316,58 @@ constexpr std::size_t kMaxEntityAppend = 24;
 constexpr bool EntityAppendsFit() {
   std::size_t longest = 0;
   for (const EntityRow& row : kGroupA) longest = std::max(longest, row.appends.size());
-  return longest + std::max(kTrademark.appends.size(), kOtherEntity.size()) <= kMaxEntityAppend;
+  return longest + std::max(kTrademark.appends.size(), kOtherEntity.size()) <= kMaxEntityAppend &&
+         kMaxUtf8Length <= kMaxEntityAppend;  // a character of a name or a number
 }
 static_assert(EntityAppendsFit());
+
+// Beyond the table: libxml2's HTML entity names (tools/entity-names), case-sensitive.
+struct NamedEntity {
+  std::string_view name;
+  std::int32_t codePoint;
+};
+constexpr NamedEntity kNamedEntities[] = {
+#include "indexing/HtmlEntityNames.inc"
+};
+static_assert(std::size(kNamedEntities) == 253);
+static_assert(std::ranges::is_sorted(kNamedEntities, {}, &NamedEntity::name));
+
+// The code point of a numeric reference's name: '#' and decimal digits, or "#x" or "#X" and hex
+// digits. Values above U+10FFFF give 0x110000; none (-1) for any other name.
+std::int32_t NumericReference(std::string_view name) {
+  if (name.size() < 2 || name[0] != '#') return -1;
+  const bool hex = name[1] == 'x' || name[1] == 'X';
+  const std::string_view digits = name.substr(hex ? 2 : 1);
+  if (digits.empty()) return -1;
+  constexpr std::int32_t kBeyond = 0x110000;
+  std::int32_t value = 0;
+  for (const char c : digits) {
+    int digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = c - '0';
+    } else if (hex && ToLowerAscii(c) >= 'a' && ToLowerAscii(c) <= 'f') {
+      digit = ToLowerAscii(c) - 'a' + 10;
+    } else {
+      return -1;
+    }
+    value = std::min(value * (hex ? 16 : 10) + digit, kBeyond);
+  }
+  return value;
+}
+
+// The code point an entity name beyond the table stands for, or -1.
+std::int32_t EntityCodePoint(std::string_view name) {
+  if (name.starts_with('#')) return NumericReference(name);
+  const auto* found = std::ranges::lower_bound(kNamedEntities, name, {}, &NamedEntity::name);
+  return found != std::end(kNamedEntities) && found->name == name ? found->codePoint : -1;
+}
+
+// Whether an entity's code point becomes its character: not for NUL, the controls, the blank,
+// the surrogates, values beyond U+10FFFF and the Unicode spaces, which give one blank.
+bool IsEntityCharacter(std::int32_t cp) {
+  return cp > 0x20 && (cp < 0x7F || cp > 0x9F) && (cp < 0xD800 || cp > 0xDFFF) && cp <= 0x10FFFF &&
+         !IsUnicodeSpace(cp);
+}
 
 // Whether a name as read (bytes, then "& " when a blank ended it) equals form.
 bool NameIs(std::string_view bytes, bool endedByBlank, std::string_view form) {
@@ -483,7 +532,7 @@ void HtmlTextFilter::Filter(std::string_view page) {
         const std::optional<EntityName> name = ReadEntityName(in);
         if (!name) break;  // the page ended inside: all input taken
         makeRoom(static_cast<std::size_t>(in.end - in.next));
-        AppendEntity(*name, out);
+        if (AppendEntity(*name, out)) blanks = 0;  // a character, as a page byte
         break;
       }
     }
@@ -541,21 +590,33 @@ std::optional<HtmlTextFilter::EntityName> HtmlTextFilter::ReadEntityName(Input& 
   return std::nullopt;
 }
 
-void HtmlTextFilter::AppendEntity(const EntityName& name, char*& out) {
+bool HtmlTextFilter::AppendEntity(const EntityName& name, char*& out) {
   const std::size_t length = name.bytes.size() + (name.endedByBlank ? 2 : 0);
-  if (length <= kEntityNameLimit) {  // a longer name is kept cut, and names no row
-    for (const EntityRow& row : kGroupA) {
-      if (RowNames(row, name.bytes, name.endedByBlank)) {
-        Append(row.appends, out);
-        break;
-      }
+  if (length > kEntityNameLimit) {  // a longer name is kept cut, and names nothing
+    Append(kOtherEntity, out);
+    return false;
+  }
+  bool inTable = false;
+  for (const EntityRow& row : kGroupA) {
+    if (RowNames(row, name.bytes, name.endedByBlank)) {
+      Append(row.appends, out);
+      inTable = true;
+      break;
     }
-    if (RowNames(kTrademark, name.bytes, name.endedByBlank)) {
-      Append(kTrademark.appends, out);
-      return;
+  }
+  if (RowNames(kTrademark, name.bytes, name.endedByBlank)) {
+    Append(kTrademark.appends, out);
+    return false;
+  }
+  if (!inTable && !name.endedByBlank) {
+    const std::int32_t cp = EntityCodePoint(name.bytes);
+    if (cp >= 0 && IsEntityCharacter(cp)) {
+      out += EncodeUtf8(cp, out);
+      return true;
     }
   }
   Append(kOtherEntity, out);
+  return false;
 }
 
 char* HtmlTextFilter::ReadLine(char* buffer, int size) {

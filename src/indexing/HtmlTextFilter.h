@@ -2,8 +2,9 @@
 //
 // A fixed recognizer, not an HTML parser: it drops tags (33 known forms leave line feeds, tabs
 // or blanks behind and set how following white space collapses; block and cell tags leave at
-// least a blank), skips script bodies, replaces a fixed table of character entities and
-// collapses runs of white space (ASCII's, and the Unicode spaces of UTF-8 text).
+// least a blank), skips script bodies, replaces character entities (a fixed table, then numeric
+// references and HTML's entity names) and collapses runs of white space (ASCII's, and the
+// Unicode spaces of UTF-8 text).
 #pragma once
 
 #include <cstddef>
@@ -82,8 +83,11 @@ class HtmlTextFilter {
   // (all input taken) when the page ends first.
   static std::optional<EntityName> ReadEntityName(Input& in);
   // Appends the group A replacement of the first row naming name, then the group B one, at out
-  // (advanced past them, at most 24 bytes in all).
-  static void AppendEntity(const EntityName& name, char*& out);
+  // (advanced past them, at most 24 bytes in all). A name that no row names and that ended with
+  // ';' is a numeric reference or one of libxml2's HTML entity names; its character is appended
+  // as UTF-8 instead of group B's blank, unless it is NUL, a control, the blank, a surrogate,
+  // beyond U+10FFFF or a Unicode space. Returns true when a character was appended.
+  static bool AppendEntity(const EntityName& name, char*& out);
 
   std::unique_ptr<char[]> text_;  // textSize_ bytes of text, not NUL-terminated
   std::size_t textSize_ = 0;

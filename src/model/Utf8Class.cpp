@@ -80,6 +80,11 @@ std::size_t WhiteSpaceLength(const char* text, std::size_t size) {
   return (mask >> (static_cast<unsigned char>(text[2]) & 0x3F)) & 1 ? 3 : 0;
 }
 
+std::size_t EncodeUtf8(std::int32_t codePoint, char* out) {
+  return static_cast<std::size_t>(
+      utf8proc_encode_char(codePoint, reinterpret_cast<utf8proc_uint8_t*>(out)));
+}
+
 std::vector<std::string_view> CutAtWhiteSpace(std::string_view text) {
   std::vector<std::string_view> pieces;
   std::size_t start = 0;

@@ -36,6 +36,13 @@ bool IsUnicodeSpace(std::int32_t codePoint);
 // an 8-bit code page) is not white space.
 std::size_t WhiteSpaceLength(const char* text, std::size_t size);
 
+// The most bytes EncodeUtf8 writes.
+inline constexpr std::size_t kMaxUtf8Length = 4;
+
+// Writes the UTF-8 of codePoint (at most U+10FFFF, not a surrogate) at out and returns its
+// length (1 to kMaxUtf8Length).
+std::size_t EncodeUtf8(std::int32_t codePoint, char* out);
+
 // The pieces of text between runs of white space (WhiteSpaceLength), in order, none empty:
 // how a search query is cut into words.
 std::vector<std::string_view> CutAtWhiteSpace(std::string_view text);

@@ -161,7 +161,7 @@ class ListEditingTest : public QObject {
     for (const char* page :
          {"/_hidden.html", "/assets/empty.html", "/assets/sidebar.HTML", "/blog/2024/post.Html",
           "/blog/index.htm", "/docs/api/notes.html", "/docs/api/reference.htm", "/docs/guide.html",
-          "/docs/INDEX.HTM", "/guide-link.html", "/index.html", "/readme.html"}) {
+          "/docs/INDEX.HTM", "/guide-link.html", "/index.html", "/readme.html", "/spacing.html"}) {
       expected.push_back(site + page);
     }
     Window window;

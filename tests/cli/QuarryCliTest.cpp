@@ -138,7 +138,8 @@ const char* const kSitePages =
     "6\tsite/docs/guide.html\t  the guide  \n"
     "7\tsite/docs/INDEX.HTM\tdocumentation index\n"
     "8\tsite/guide-link.html\t  the guide  \n"
-    "9\tsite/index.html\tquarry sample site\n";
+    "9\tsite/index.html\tquarry sample site\n"
+    "10\tsite/spacing.html\tspacing\n";
 
 TEST_F(QuarryCliTest, IndexesTheSampleSite) {
   CopySite();
@@ -153,11 +154,11 @@ TEST_F(QuarryCliTest, IndexesTheSampleSite) {
 
   const Result index = Run({"index", "--db", "db", "site", "site/fifo.html"});
   ASSERT_EQ(index.status, 0) << index.err;
-  EXPECT_NE(index.out.find("Indexed 10 pages, dropped 2 (not HTML), skipped 1 (cannot be "
+  EXPECT_NE(index.out.find("Indexed 11 pages, dropped 2 (not HTML), skipped 1 (cannot be "
                            "opened).\n"),
             std::string::npos)
       << index.out;
-  EXPECT_NE(index.out.find("Pages: 10\n"), std::string::npos) << index.out;
+  EXPECT_NE(index.out.find("Pages: 11\n"), std::string::npos) << index.out;
   EXPECT_NE(index.err.find("skipped site/fifo.html"), std::string::npos) << index.err;
   EXPECT_NE(index.err.find("site/dangling.html"), std::string::npos) << index.err;
   EXPECT_NE(index.err.find("site/docs/self.html"), std::string::npos) << index.err;
@@ -449,7 +450,7 @@ TEST_F(QuarryCliTest, PathsAreTakenAsGiven) {
   fs::create_symlink("site", Path("site-link"));
   Result result = Run({"index", "site-link"});
   EXPECT_EQ(result.status, 0) << result.err;
-  EXPECT_NE(result.out.find("Pages: 10\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Pages: 11\n"), std::string::npos) << result.out;
   EXPECT_NE(Run({"pages"}).out.find("9\tsite-link/index.html\t"), std::string::npos);
 
   // The same page twice is two pages; a file is taken whatever its name.
@@ -506,7 +507,7 @@ TEST_F(QuarryCliTest, UnreadableFoldersAndReadOnlyDatabases) {
   Result result = Run({"index", "--db", "db", "site"}, kNobody);
   EXPECT_EQ(result.status, 0) << result.err;
   EXPECT_NE(result.err.find("site/secret"), std::string::npos) << result.err;
-  EXPECT_NE(result.out.find("Pages: 10\n"), std::string::npos) << result.out;
+  EXPECT_NE(result.out.find("Pages: 11\n"), std::string::npos) << result.out;
 
   // The same database, now in a folder that may not be written.
   ASSERT_EQ(::chmod(Path("db").c_str(), 0755), 0);
@@ -570,7 +571,7 @@ TEST_F(QuarryCliTest, WebWithoutBundleWritesThePageAndItsSettings) {
        "page",
        "../site/docs/",
        "\"" + real + "/site/docs/\", \"site/docs/\"",
-       6},
+       7},
       {{"--db", "abs", "--out", "abs/page"}, "abs/page", "../../", "\"" + real + "/\", \"\"", 0},
   };
   for (const Row& row : rows) {
@@ -588,7 +589,7 @@ TEST_F(QuarryCliTest, WebWithoutBundleWritesThePageAndItsSettings) {
     const bool copied = std::find(row.args.begin(), row.args.end(), "--out") != row.args.end();
     EXPECT_EQ(settings.find("\"copies\": {\"qryfDb.dat\": {\"size\": ") != std::string::npos,
               copied);
-    const std::string warning = std::to_string(row.outside) + " of 10 pages";
+    const std::string warning = std::to_string(row.outside) + " of 11 pages";
     EXPECT_EQ(web.err.find(warning) != std::string::npos, row.outside > 0) << args[1] << web.err;
     for (const char* name : {"search.html", "quarry-search.js", "quarry-search.css"}) {
       EXPECT_EQ(ReadFile(Path(row.settingsIn) + "/" + name),
@@ -607,7 +608,7 @@ TEST_F(QuarryCliTest, WebWritesTheBundleThatSearchRanksFrom) {
   ASSERT_EQ(Run({"index", "-q", "site"}).status, 0);
   const Result web = Run({"web", "--site-root", "site"});
   ASSERT_EQ(web.status, 0) << web.err;
-  EXPECT_NE(web.out.find("10 of 10 pages"), std::string::npos) << web.out;
+  EXPECT_NE(web.out.find("11 of 11 pages"), std::string::npos) << web.out;
   const std::string manifest = ReadFile(Path("quarry-search.json"));
   EXPECT_NE(manifest.find("\"version\": 2"), std::string::npos);
   EXPECT_NE(manifest.find("\"siteRoot\": \"site/\""), std::string::npos);
@@ -647,7 +648,7 @@ TEST_F(QuarryCliTest, WebSiteIndexesAndLinksRightWhereverItRuns) {
   EXPECT_TRUE(fs::exists(Path("site/_search/quarry-bundle/QUARRY-BUNDLE")));
   web = Run({"web", "--site", "site"});  // again: the walk leaves the page's folder out
   ASSERT_EQ(web.status, 0) << web.err;
-  EXPECT_NE(web.out.find("Indexed 10 pages"), std::string::npos) << web.out;
+  EXPECT_NE(web.out.find("Indexed 11 pages"), std::string::npos) << web.out;
   const Result found = Run({"search", "--bundle", "site/_search", "guide"});
   EXPECT_EQ(found.out.substr(0, found.out.find('\t')), "6");
 

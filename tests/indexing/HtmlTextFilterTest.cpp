@@ -276,10 +276,32 @@ TEST(HtmlTextFilterTest, Entities) {
       {"a & b", "a &  b"},
       {"&;", " "},
       {"&LT;", " "},
-      {"&eacute;&#8212;", "  "},
-      {"&a<B>\nc;d", " d"},  // only ';' and the blank end a name
+      {"&LT;&AMP;&Lt;&check;", "    "},  // no such name, in any case
+      {"&a<B>\nc;d", " d"},              // only ';' and the blank end a name
       {"x&lt; y", "x<  y"},
       {"<BR>&lt; y", "\n< y"},  // after a weight -1 tag the entity's counter stays at -1
+  });
+}
+
+TEST(HtmlTextFilterTest, EntitiesBeyondTheTableGiveTheirCharacter) {
+  ExpectTexts({
+      {"caf&eacute; don&rsquo;t &apos;x&quot;", "caf\xc3\xa9 don\xe2\x80\x99t 'x\" "},
+      {"&#233;&#xE9;&#Xe9;&#00233;&#x3C;", "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9<"},
+      {"&#X1F600;&#x10FFFF;&#xA1;&#x7E;", "\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\xc2\xa1~"},
+      {"&eacute;&mdash;&Omega;&zwnj;", "\xc3\xa9\xe2\x80\x94\xce\xa9\xe2\x80\x8c"},
+      // the character sets the counter to 0, as a page byte does
+      {"caf&eacute;  x", "caf\xc3\xa9 x"},
+      {"<BR>&eacute; x", "\n\xc3\xa9 x"},
+      {"<HR>&#x41;\xc2\xa0x", "\n\nA x"},
+      // one blank, the counter left alone: NUL, controls, the blank, surrogates, values beyond
+      // U+10FFFF, Unicode spaces, names outside the list, names that a blank ended
+      {"a&#0;&#1;&#x20;&#9;&#127;&#128;&#x9F;b", "a       b"},
+      {"a&#xD800;&#xDFFF;&#x110000;&#99999999999999999999;b", "a    b"},
+      {"a&#160;&ensp;&thinsp;&#x3000;&#x85;b", "a     b"},
+      {"a&#;&#x;&#12a;&#xg;&#-1;&eacute b", "a      b"},
+      {"<BR>&#0; x", "\n x"},
+      // the table keeps its rows: a blank after them, the trademark alone
+      {"&#60;&#38;&nbsp;&#153;&#0153;", "< &    Trademark  "},
   });
 }
 
@@ -459,8 +481,9 @@ Peer::TagResult ReferenceHandleTag(const std::string& tag) {
   return result;
 }
 
-// The entity table: group A's first match, then group B.
-void ReferenceEntity(const std::string& name, std::string& text) {
+// The entity table: group A's first match, then group B; beyond it a few names and numeric
+// references give their character. Returns true for a character.
+bool ReferenceEntity(const std::string& name, std::string& text) {
   static const std::vector<std::pair<std::vector<std::string>, std::string>> groupA = {
       {{"& "}, "& "},
       {{"lt", "#60"}, "<"},
@@ -471,13 +494,37 @@ void ReferenceEntity(const std::string& name, std::string& text) {
       {{"copy", "#169"}, " Copyright "},
       {{"reg", "#174"}, " Registered "},
   };
+  bool inTable = false;
   for (const auto& [names, appends] : groupA) {
     if (std::find(names.begin(), names.end(), name) != names.end()) {
       text += appends;
+      inTable = true;
       break;
     }
   }
-  text += (name == "trade" || name == "#153") ? " Trademark " : " ";
+  if (name == "trade" || name == "#153") {
+    text += " Trademark ";
+    return false;
+  }
+  static const std::vector<std::pair<std::string, std::int32_t>> named = {
+      {"eacute", 0xE9}, {"rsquo", 0x2019}, {"apos", 0x27}, {"ensp", 0x2002}, {"shy", 0xAD}};
+  std::int32_t cp = -1;
+  for (const auto& [entity, value] : named) {
+    if (name == entity) cp = value;
+  }
+  if (name.size() > 1 && name[0] == '#' && name.size() < 9) {
+    const bool hex = name[1] == 'x' || name[1] == 'X';
+    const std::string digits = name.substr(hex ? 2 : 1);
+    const char* const allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (!digits.empty() && digits.find_first_not_of(allowed) == std::string::npos) {
+      cp = static_cast<std::int32_t>(std::stol(digits, nullptr, hex ? 16 : 10));
+    }
+  }
+  const bool character = !inTable && cp > 0x20 && (cp < 0x7F || cp > 0x9F) &&
+                         (cp < 0xD800 || cp > 0xDFFF) && cp <= 0x10FFFF && cp != 0x85 &&
+                         cp != 0xA0 && cp != 0x2002 && cp != 0x3000;
+  text += character ? Utf8(cp) : " ";
+  return character;
 }
 
 // The length of the Unicode space whose UTF-8 begins at page[pos] less one, or 0.
@@ -534,7 +581,7 @@ std::string ReferenceFilter(std::string page) {
       }
       if (!complete) break;
       if (name.size() > 1023) name.resize(1023);
-      ReferenceEntity(name, text);
+      if (ReferenceEntity(name, text)) blanks = 0;
     } else if (std::strchr(" \t\n\v\f\r", c) != nullptr || UnicodeSpaceAt(page, pos - 1)) {
       pos += UnicodeSpaceAt(page, pos - 1);
       if (++blanks == 1) text += ' ';
@@ -593,52 +640,23 @@ TEST(HtmlTextFilterTest, TagDispatchMatchesTryingEveryRow) {
 }
 
 std::string RandomPage(std::mt19937& random) {
-  static const char* const pieces[] = {"<P>",
-                                       "<BR>",
-                                       "<HR>",
-                                       "<b>",
-                                       "</B>",
-                                       "<DD>",
-                                       "<TH>",
-                                       "<HTML>",
-                                       "</HEAD>",
-                                       "<H1>",
-                                       "<A HREF=x>",
-                                       "<script>",
-                                       "</SCRIPT>",
-                                       "<!-- ",
-                                       "-->",
-                                       "&copy;",
-                                       "&trade;",
-                                       "&lt;",
-                                       "&",
-                                       ";",
-                                       " ",
-                                       "  ",
-                                       "\n",
-                                       "\r\n",
-                                       "\t",
-                                       "<",
-                                       ">",
-                                       "word",
-                                       "Zz",
-                                       "\xe9",
-                                       "\x80\xff",
-                                       "(x).",
-                                       "[",
-                                       "}",
-                                       "\xc2\xa0",
-                                       "\xe3\x80\x80",
-                                       "\xe2\x80\x8b",
-                                       "\xc2",
-                                       "\xe2\x80",
-                                       "\xa0",
-                                       "<td>",
-                                       "</td>",
-                                       "<DIV class=x>",
-                                       "<br/>",
-                                       "</p>",
-                                       "<span>"};
+  // The pieces, each after a '|': tags, entities, white space and text.
+  static const std::vector<std::string> pieces = [] {
+    const std::string all =
+        "|<P>|<BR>|<HR>|<b>|</B>|<DD>|<TH>|<HTML>|</HEAD>|<H1>|<A HREF=x>|<script>|</SCRIPT>"
+        "|<!-- |-->|<|>|<td>|</td>|<DIV class=x>|<br/>|</p>|<span>"
+        "|&copy;|&trade;|&lt;|&|;|&eacute;|&rsquo;|&apos;|&ensp;|&shy;|&#233;|&#x1F600;|&#0;"
+        "|&#128;|&#xD800;|&#160;|&#x3000;|&#x3C;|&#|&#x|&check;"
+        "| |  |\n|\r\n|\t|\xc2\xa0|\xe3\x80\x80|\xe2\x80\x8b"
+        "|word|Zz|\xe9|\x80\xff|(x).|[|}|\xc2|\xe2\x80|\xa0";
+    std::vector<std::string> split;
+    for (std::size_t at = 1; at <= all.size();) {
+      const std::size_t bar = std::min(all.find('|', at), all.size());
+      split.push_back(all.substr(at, bar - at));
+      at = bar + 1;
+    }
+    return split;
+  }();
   std::string page;
   const auto count = random() % 120;
   for (unsigned i = 0; i < count; ++i) {
@@ -650,7 +668,7 @@ std::string RandomPage(std::mt19937& random) {
         if (random() % 8 == 0) page += std::string(400 + random() % 700, 'w');
         break;
       default:
-        page += pieces[random() % std::size(pieces)];
+        page += pieces[random() % pieces.size()];
     }
   }
   return page;
