@@ -1,4 +1,6 @@
-// Speed of the search page in Chromium on real documentation sites served from 127.0.0.1 by a
+// Speed of the search page that reads the three index files (quarry-cli web --no-bundle; the
+// search bundle is measured beside the peer by bench/search-compare.mjs) in Chromium on real
+// documentation sites served from 127.0.0.1 by a
 // server that lets the browser revalidate its cache (so later visits have a warm cache):
 // decode speed of the word file, navigation to first results (warm cache), time per query after
 // loading, JS heap, and the bytes a visitor loads with and without gzip. Numbers in the output
@@ -40,7 +42,8 @@ function prepare(site, served) {
   if (run.status !== 0) throw new Error(`quarry-cli index ${site}: ${run.stderr}`);
   const indexMs = performance.now() - started;
   if (hasCliCommand("web")) {
-    const web = cli(["web", "--db", join(served, "_search"), "--site-root", site], served);
+    const web = cli(["web", "--no-bundle", "--db", join(served, "_search"), "--site-root", site],
+      served);
     if (web.status !== 0) throw new Error(`quarry-cli web: ${web.stderr}`);
   } else {
     for (const name of WEB_FILES) cpSync(join(repo, "web", name), join(served, "_search", name));

@@ -45,7 +45,7 @@ inline WordDump Dump(WordList& list) {
 // A text list's entries in number order.
 inline std::vector<std::string> Dump(TextList& list) {
   std::vector<std::string> out;
-  for (const std::string* s = list.GetFirst(); s != nullptr; s = list.GetNext()) out.push_back(*s);
+  for (auto s = list.GetFirst(); s; s = list.GetNext()) out.emplace_back(*s);
   return out;
 }
 

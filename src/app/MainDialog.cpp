@@ -274,9 +274,8 @@ void MainDialog::FillWordListBox() {
 void MainDialog::FillPageListBox() {
   std::vector<std::string> pages;
   pages.reserve(pageList->Size());
-  for (const std::string* page = pageList->GetFirst(); page != nullptr;
-       page = pageList->GetNext()) {
-    pages.push_back(*page);
+  for (auto page = pageList->GetFirst(); page; page = pageList->GetNext()) {
+    pages.emplace_back(*page);
   }
   pageListBox->Entries().SetEntries(std::move(pages));
 }

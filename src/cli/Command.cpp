@@ -1,8 +1,11 @@
 #include "cli/Command.h"
 
+#include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
+#include "database/IndexProblems.h"
 #include "io/DatabaseDirectory.h"
+#include "model/WordEntry.h"
 
 namespace quarry {
 
@@ -53,11 +56,21 @@ bool Command::OpenExisting(IndexDatabase& database) const {
   return false;
 }
 
-bool Command::LoadExisting(IndexDatabase& database, LoadedIndex& index) const {
+bool Command::ReadExisting(IndexDatabase& database, LoadedIndex& index,
+                           const IndexFileReader::WordVisitor& visit) {
   if (!OpenExisting(database)) return false;
-  database.Load(index.words, index.pages, index.titles);
+  index.words.Clear();
+  WordList& words = index.words;
+  const std::vector<IndexProblem> problems = database.Read(
+      index.pages, index.titles, visit ? visit : [&words](std::unique_ptr<WordEntry> entry) {
+        words.Append(std::move(entry));
+      });
+  for (const IndexProblem problem : problems) PrintError("damaged index: " + ProblemText(problem));
+  damaged_ = damaged_ || !problems.empty();
   return true;
 }
+
+int Command::FinishReading() const { return RecordWriter::Finish() && !damaged_ ? 0 : 1; }
 
 void Command::AddNulOption() {
   app_->add_flag("-z,--null", nulTerminated_, "End each line with a NUL byte, not a line feed");

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "cli/PrintError.h"  // the subcommands' one way to report a failure
+#include "database/IndexFileReader.h"
 #include "model/TextList.h"
 #include "model/WordList.h"
 
@@ -52,8 +53,19 @@ class Command {
     TextList pages;
     TextList titles;
   };
-  // OpenExisting, then loads the index into index. False (reason printed) when it cannot open.
-  bool LoadExisting(IndexDatabase& database, LoadedIndex& index) const;
+  // OpenExisting, then reads the index as IndexDatabase::Read does: the page and title lists
+  // into index, and each word to visit, or, when visit is empty, into index.words. Prints each
+  // problem found in the files ("quarry-cli: damaged index: qrywDb.dat: damaged records") and
+  // notes it for FinishReading. False (reason printed) when it cannot open.
+  bool ReadExisting(IndexDatabase& database, LoadedIndex& index,
+                    const IndexFileReader::WordVisitor& visit = {});
+  bool LoadExisting(IndexDatabase& database, LoadedIndex& index) {
+    return ReadExisting(database, index);
+  }
+
+  // The exit status of a reading command once its output is written: 1 when the output could
+  // not be written (RecordWriter::Finish) or ReadExisting found the index damaged, else 0.
+  int FinishReading() const;
 
   // Offers -z/--null, which ends each output line with a NUL byte instead of a line feed.
   void AddNulOption();
@@ -65,6 +77,7 @@ class Command {
  private:
   CLI::App* app_;
   std::string indexDirectory_;
+  bool damaged_ = false;
   bool nulTerminated_ = false;
 };
 

@@ -1,10 +1,11 @@
 #include "cli/InfoCommand.h"
 
 #include <cstdio>
+#include <memory>
 
-#include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
 #include "database/IndexMessages.h"
+#include "model/WordEntry.h"
 
 namespace quarry {
 
@@ -15,14 +16,19 @@ Output, one per line: "Index: " and the full path of qrywDb.dat, "Words: " and t
 words, "Pages: " and the number of pages, "Date: " and the time of the last save (as
 "December 08, 2026  14:05:09"), "Size: " and the bytes of qrywDb.dat and qryfDb.dat together.
 
-Exit status: 0 shown; 1 no index in DIR or it cannot be opened; 2 usage error.)");
+The whole index is read to check it: each problem found in its files is named on standard
+error ("quarry-cli: damaged index: ..."), as the search page names it.
+
+Exit status: 0 shown; 1 no index in DIR, it cannot be opened, or it is damaged; 2 usage
+error.)");
 }
 
 int InfoCommand::Run() {
   IndexDatabase database(IndexDirectory());
-  if (!OpenExisting(database)) return 1;
+  LoadedIndex index;
+  if (!ReadExisting(database, index, [](std::unique_ptr<WordEntry>) {})) return 1;
   std::fputs(StatisticsLines(database).c_str(), stdout);
-  return RecordWriter::Finish() ? 0 : 1;
+  return FinishReading();
 }
 
 }  // namespace quarry

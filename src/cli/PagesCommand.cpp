@@ -1,10 +1,12 @@
 #include "cli/PagesCommand.h"
 
+#include <memory>
 #include <string>
 
 #include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
 #include "model/TextList.h"
+#include "model/WordEntry.h"
 #include "model/WordList.h"
 
 namespace quarry {
@@ -18,14 +20,18 @@ written as the bytes stored in the index; a title may hold TABs itself, so it is
 after the second TAB. With -z each line ends with a NUL byte instead of a line feed, for paths
 that hold line feeds.
 
-Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)");
+Problems found in the index's files are named on standard error ("quarry-cli: damaged index:
+..."), after what could be read.
+
+Exit status: 0 listed; 1 no index in DIR, it cannot be opened, or it is damaged; 2 usage
+error.)");
   AddNulOption();
 }
 
 int PagesCommand::Run() {
   IndexDatabase database(IndexDirectory());
   LoadedIndex index;
-  if (!LoadExisting(database, index)) return 1;
+  if (!ReadExisting(database, index, [](std::unique_ptr<WordEntry>) {})) return 1;
   const TextList& pageList = index.pages;
   const TextList& titleList = index.titles;
 
@@ -36,7 +42,7 @@ int PagesCommand::Run() {
     out.Field(i < titleList.Size() ? std::string_view(titleList.At(i)) : std::string_view());
     out.EndRecord();
   }
-  return RecordWriter::Finish() ? 0 : 1;
+  return FinishReading();
 }
 
 }  // namespace quarry

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -44,9 +45,12 @@ WORDs are read as one query as the page reads it ("two words" in quotes is a phr
 prefix, punctuation is no part of a word; doc/search-bundle.md), and case and accents do not
 matter. The bundle must have been made from this index.
 
-Exit status: 0 searched (whether or not a page was found); 1 no index in DIR or it cannot be
-opened, or the bundle is missing, damaged or made from another index; 2 usage error, or a WORD
-that is nothing once cleaned up.)");
+Problems found in the index's files are named on standard error ("quarry-cli: damaged index:
+..."), after the pages found in what could be read.
+
+Exit status: 0 searched (whether or not a page was found); 1 no index in DIR, it cannot be
+opened or it is damaged, or the bundle is missing, damaged or made from another index; 2 usage
+error, or a WORD that is nothing once cleaned up.)");
   App().add_option("WORD", words_, "Words that every page found must hold")->required();
   App()
       .add_option("--bundle", bundle_,
@@ -77,8 +81,8 @@ int SearchCommand::RunRanked(const std::string& text) {
     return 2;
   }
   IndexDatabase database(IndexDirectory());
-  LoadedIndex index;
-  if (!LoadExisting(database, index)) return 1;
+  LoadedIndex index;  // the pages and titles; the bundle holds the words
+  if (!ReadExisting(database, index, [](std::unique_ptr<WordEntry>) {})) return 1;
   const std::string source = IndexSourceHash(IndexDirectory());
   BundleReader bundle;
   std::string error;
@@ -112,7 +116,7 @@ int SearchCommand::RunRanked(const std::string& text) {
                                            : std::string_view());
     out.EndRecord();
   }
-  return RecordWriter::Finish() ? 0 : 1;
+  return FinishReading();
 }
 
 int SearchCommand::Run() {
@@ -131,17 +135,10 @@ int SearchCommand::Run() {
     std::move(words.begin(), words.end(), std::back_inserter(wanted));
   }
 
-  IndexDatabase database(IndexDirectory());
-  LoadedIndex index;
-  if (!LoadExisting(database, index)) return 1;
-  WordList& wordList = index.words;
-  const TextList& pageList = index.pages;
-  const TextList& titleList = index.titles;
-
   // The pages of every stored word whose fold equals a wanted word's (or begins with it, for a
-  // prefix), for each wanted word.
+  // prefix), for each wanted word, kept as the word file is read: the word list is never held.
   std::vector<std::vector<std::int32_t>> pagesOf(wanted.size());
-  for (const WordEntry* entry = wordList.GetFirst(); entry != nullptr; entry = wordList.GetNext()) {
+  const auto match = [&](std::unique_ptr<WordEntry> entry) {
     const std::string folded = FoldCase(entry->GetText());
     for (std::size_t i = 0; i < wanted.size(); ++i) {
       const QueryWord& word = wanted[i];
@@ -151,7 +148,12 @@ int SearchCommand::Run() {
       const std::vector<std::int32_t>& pages = entry->GetPages();
       pagesOf[i].insert(pagesOf[i].end(), pages.begin(), pages.end());
     }
-  }
+  };
+  IndexDatabase database(IndexDirectory());
+  LoadedIndex index;
+  if (!ReadExisting(database, index, match)) return 1;
+  const TextList& pageList = index.pages;
+  const TextList& titleList = index.titles;
 
   std::vector<std::int32_t> found;
   for (std::size_t i = 0; i < wanted.size(); ++i) {
@@ -178,7 +180,7 @@ int SearchCommand::Run() {
                                         : std::string_view());
     out.EndRecord();
   }
-  return RecordWriter::Finish() ? 0 : 1;
+  return FinishReading();
 }
 
 }  // namespace quarry

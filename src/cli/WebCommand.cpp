@@ -123,7 +123,7 @@ bool Inside(const std::string& path, const std::string& folder) {
 // or with two backslashes.
 bool MadeOnWindows(const TextList& pages) {
   for (std::size_t i = 0; i < pages.Size(); ++i) {
-    const std::string& path = pages.At(i);
+    const std::string_view path = pages.At(i);
     if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
         (path[2] == '\\' || path[2] == '/')) {
       return true;

@@ -1,5 +1,6 @@
 #include "cli/WordsCommand.h"
 
+#include <memory>
 #include <string>
 
 #include "cli/RecordWriter.h"
@@ -19,19 +20,21 @@ separated by blanks, in the order they were recorded. Only blanks separate the w
 so a word may itself hold TAB bytes: the page numbers are what follows the last TAB. With -z
 each line ends with a NUL byte instead of a line feed.
 
-Exit status: 0 listed; 1 no index in DIR or it cannot be opened; 2 usage error.)");
+Problems found in the index's files are named on standard error ("quarry-cli: damaged index:
+..."), after what could be read.
+
+Exit status: 0 listed; 1 no index in DIR, it cannot be opened, or it is damaged; 2 usage
+error.)");
   AddNulOption();
 }
 
 int WordsCommand::Run() {
   IndexDatabase database(IndexDirectory());
   LoadedIndex index;
-  if (!LoadExisting(database, index)) return 1;
-  WordList& wordList = index.words;
-
   RecordWriter out(NulTerminated());
   std::string pages;
-  for (const WordEntry* entry = wordList.GetFirst(); entry != nullptr; entry = wordList.GetNext()) {
+  // Each word is written as it is read: the word list is never held whole.
+  const auto write = [&](std::unique_ptr<WordEntry> entry) {
     pages.clear();
     for (const std::int32_t page : entry->GetPages()) {
       if (!pages.empty()) pages += ' ';
@@ -40,8 +43,9 @@ int WordsCommand::Run() {
     out.Field(entry->GetText());
     out.Field(pages);
     out.EndRecord();
-  }
-  return RecordWriter::Finish() ? 0 : 1;
+  };
+  if (!ReadExisting(database, index, write)) return 1;
+  return FinishReading();
 }
 
 }  // namespace quarry

@@ -304,7 +304,7 @@ void IndexDatabase::Replace(WordList* wordList, TextList* pageList, TextList* ti
           }
         } else {
           TextList& list = slot == kPage ? *pageList : *titleList;
-          for (const std::string* text = list.GetFirst(); text; text = list.GetNext()) {
+          for (auto text = list.GetFirst(); text; text = list.GetNext()) {
             writer.AddText(*text);
           }
         }
@@ -354,6 +354,33 @@ int IndexDatabase::Save(WordList& wordList, TextList& pageList, TextList& titleL
   RequireWritable();
   Replace(&wordList, &pageList, &titleList);
   return 0;
+}
+
+std::vector<IndexProblem> IndexDatabase::Read(TextList& pageList, TextList& titleList,
+                                              const IndexFileReader::WordVisitor& visit) {
+  RequireOpen();
+  if (files_->replacementPending) CompleteReplacement(*files_);
+  IndexFacts facts;
+  facts.headers = {wordHeader_, pageHeader_, titleHeader_};
+  for (const int slot : {kWord, kPage, kTitle}) {
+    const auto& file = files_->held[static_cast<std::size_t>(slot)];
+    facts.lengths[static_cast<std::size_t>(slot)] = file ? file->Length() : 0;
+  }
+  IndexFileReader(*files_->held[kPage]).ReadTexts(pageHeader_, pageList);
+  if (files_->held[kTitle]) {
+    IndexFileReader(*files_->held[kTitle]).ReadTexts(titleHeader_, titleList);
+  } else {
+    titleList.Clear();
+  }
+  const IndexFileReader::WordsRead words =
+      IndexFileReader(*files_->held[kWord]).VisitWords(wordHeader_, visit);
+  facts.damagedRecords = words.damaged;
+  facts.anyPage = words.anyPage;
+  facts.minPage = words.minPage;
+  facts.maxPage = words.maxPage;
+  facts.pages = pageList.Size();
+  facts.titles = titleList.Size();
+  return FindProblems(facts);
 }
 
 int IndexDatabase::Load(WordList& wordList, TextList& pageList, TextList& titleList) {

@@ -15,8 +15,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "database/FileHeader.h"
+#include "database/IndexFileReader.h"
+#include "database/IndexProblems.h"
 
 namespace quarry {
 
@@ -90,6 +93,13 @@ class IndexDatabase {
   // written by the last Save. Damaged data is skipped as doc/index-format.md says; no byte beyond
   // the files is ever used. Returns 0. REQUIRES: IsOpen() (else throws FileError).
   int Load(WordList& wordList, TextList& pageList, TextList& titleList);
+
+  // Reads the files as Load does, for a reader that keeps no word list: fills the page and
+  // title lists and hands each word entry to visit, in file order, so that memory stays within
+  // the page and title files' sizes and a piece of the word file. Returns what is amiss in the
+  // files (IndexProblems.h), none for a sound index. REQUIRES: IsOpen() (else throws FileError).
+  std::vector<IndexProblem> Read(TextList& pageList, TextList& titleList,
+                                 const IndexFileReader::WordVisitor& visit);
 
   // Scans one page into the lists: the keep flag becomes false only when the file opened and is
   // not an HTML page; a page that is an HTML page gets its title and path registered (the path's

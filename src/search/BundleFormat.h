@@ -38,8 +38,8 @@ inline constexpr std::string_view kKeysMagic = "QSBs";
 inline constexpr std::string_view kPositionsMagic = "QSBp";
 inline constexpr std::string_view kPrefixesMagic = "QSBx";
 
-// Pages per directory piece.
-inline constexpr std::size_t kDirectoryPages = 256;
+// Pages per directory piece: a result on screen costs its piece, so pieces are small.
+inline constexpr std::size_t kDirectoryPages = 64;
 
 // The content hash of bytes: XXH32 with seed 0, then with seed 1, as 16 lower-case hex digits.
 std::string ContentHash(std::string_view bytes);

@@ -28,7 +28,7 @@ std::vector<std::int32_t> PagesOf(WordList& words, const char* word) {
 
 std::vector<std::string> Entries(TextList& list) {
   std::vector<std::string> out;
-  for (std::size_t i = 0; i < list.Size(); ++i) out.push_back(list.At(i));
+  for (std::size_t i = 0; i < list.Size(); ++i) out.emplace_back(list.At(i));
   return out;
 }
 

@@ -45,9 +45,9 @@ struct Index {
 
 Index Snapshot(WordList& words, TextList& pages, TextList& titles) {
   Index index;
-  for (const std::string* p = pages.GetFirst(); p; p = pages.GetNext()) index.pages.push_back(*p);
-  for (const std::string* t = titles.GetFirst(); t; t = titles.GetNext()) {
-    index.titles.push_back(*t);
+  for (auto p = pages.GetFirst(); p; p = pages.GetNext()) index.pages.emplace_back(*p);
+  for (auto t = titles.GetFirst(); t; t = titles.GetNext()) {
+    index.titles.emplace_back(*t);
   }
   for (WordEntry* e = words.GetFirst(); e; e = words.GetNext()) {
     index.words.emplace_back(e->GetText(), e->GetPages());

@@ -76,7 +76,7 @@ class IndexFileFormatTest : public ::testing::Test {
     list.Add("stale");
     IndexFileReader(file).ReadTexts(HeaderOf(file), list);
     std::vector<std::string> texts;
-    for (std::size_t i = 0; i < list.Size(); ++i) texts.push_back(list.At(i));
+    for (std::size_t i = 0; i < list.Size(); ++i) texts.emplace_back(list.At(i));
     return texts;
   }
   static FileHeader HeaderOf(DatabaseFile& file) {

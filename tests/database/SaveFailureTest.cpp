@@ -65,11 +65,11 @@ void Build(Lists& lists, int seed, int wordCount, int pagesPerWord) {
 // The whole of an index as one comparable text.
 std::string Describe(Lists& lists) {
   std::string text;
-  for (const std::string* p = lists.pages.GetFirst(); p; p = lists.pages.GetNext()) {
-    text += "p:" + *p + "\n";
+  for (auto p = lists.pages.GetFirst(); p; p = lists.pages.GetNext()) {
+    text.append("p:").append(*p).append("\n");
   }
-  for (const std::string* t = lists.titles.GetFirst(); t; t = lists.titles.GetNext()) {
-    text += "t:" + *t + "\n";
+  for (auto t = lists.titles.GetFirst(); t; t = lists.titles.GetNext()) {
+    text.append("t:").append(*t).append("\n");
   }
   for (WordEntry* e = lists.words.GetFirst(); e; e = lists.words.GetNext()) {
     text += "w:" + e->GetText();

@@ -69,7 +69,8 @@ RunResult Build(const std::vector<std::string>& paths, unsigned jobs, const Setu
     for (const std::int32_t p : e->GetPages()) r.lists.append(" ").append(std::to_string(p));
     r.lists += "\n";
   }
-  for (std::size_t i = 0; i < pages.Size(); ++i) r.lists += pages.At(i) + "|" + titles.At(i) + "\n";
+  for (std::size_t i = 0; i < pages.Size(); ++i)
+    r.lists.append(pages.At(i)).append("|").append(titles.At(i)).append("\n");
   if (r.error.empty()) {
     TempDir db("engine-db");
     IndexDatabase database(db.Path());

@@ -40,7 +40,7 @@ void IndexSite(const std::string& root, Indexed& index) {
   BuildEngine engine(index.words, index.pages, index.titles);
   engine.Run(walker.SortedPages(), {}, {});
   for (std::size_t i = 0; i < index.pages.Size(); ++i) {
-    const std::string& path = index.pages.At(i);
+    const std::string path(index.pages.At(i));
     index.bundlePages.push_back({path, path.substr(root.size() + 1)});
   }
 }
