@@ -1,14 +1,16 @@
 // quarry web: generated file; quarry-cli web replaces it
 //
 // One face for the widget over the two kinds of index a page may have: the search bundle named
-// by a manifest (version 2), or the three index files named by a settings file (version 1).
+// by a manifest (version 2), or the three index files named by a settings file (version 1; their
+// reader, quarry-search-legacy.js, is imported only for such a page).
 //   const search = await openSearch(manifestUrl);
 //   const found = await search.search("install guide", { typing: true });
 //   const items = await search.items(found, 0, 10);   // what the first ten results show
+// A list that is shown at once takes two steps: listItems() gives titles and links from the
+// bundle's directory, then itemDetails() each result's excerpt and headings from its fragment.
 
 import { Bundle, fetchManifest, PieceError } from "./quarry-search-bundle.js";
 import { excerpt, markText, matchesText } from "./quarry-search-excerpt.js";
-import { open as openFiles, readSettings, termMatcher } from "./quarry-search-legacy.js";
 import { searchBundle } from "./quarry-search-rank.js";
 import { SearchError } from "./quarry-search-text.js";
 
@@ -19,11 +21,17 @@ import { SearchError } from "./quarry-search-text.js";
  *   mark: (word: string) => number }} Found
  *   terms: how many terms the query had; corrected: the query as searched, when a word of it
  *   was corrected
+ * @typedef {{ title: Segment[], excerpt: Excerpt | null,
+ *   headings: { url: string, text: Segment[] }[] }} Details
  * @typedef {{ page: number, url: string | null, title: Segment[], path: string,
  *   excerpt: Excerpt | null, headings: { url: string, text: Segment[] }[] }} Item
  * @typedef {{ kind: string, lang: string, problems: string[],
  *   search(query: string, options?: { typing?: boolean }): Promise<Found>,
- *   items(found: Found, from: number, to: number): Promise<Item[]> }} Search
+ *   items(found: Found, from: number, to: number): Promise<Item[]>,
+ *   listItems(found: Found, from: number, to: number): Promise<Item[]>,
+ *   itemDetails(found: Found, page: number): Promise<Details | null> }} Search
+ *   items: results as they show in full; listItems: the same without excerpts and headings
+ *   where those need more to be fetched, itemDetails then gives them (null: nothing to add)
  */
 
 const HEADINGS_SHOWN = 3;
@@ -50,22 +58,24 @@ class BundleSearch {
     this.bundle = new Bundle(manifestUrl.href, manifest.bundle, manifest.siteRoot);
     this.lang = typeof manifest.bundle.lang === "string" ? manifest.bundle.lang : "";
     this.problems = [];
+    /** @type {Promise<boolean> | undefined} */
+    this.recheck = undefined;
   }
 
   // Runs work; a piece that is missing or damaged makes it fetch the manifest once more: when
-  // that names other pieces, the index changed under the page.
+  // that names other pieces, the index changed under the page. Faults that come together (the
+  // fragments of one list) share one such fetch.
   async guarded(work) {
     try {
       return await work();
     } catch (error) {
       if (!(error instanceof PieceError)) throw error;
-      let again = null;
-      try {
-        again = await fetchManifest(this.manifestUrl);
-      } catch {
+      this.recheck ??= fetchManifest(this.manifestUrl).catch(() => null).then((again) => {
+        this.recheck = undefined;
         // Unreachable now: taken as changed.
-      }
-      if (JSON.stringify(again?.bundle) !== JSON.stringify(this.manifest.bundle)) throw new SearchError("changed");
+        return JSON.stringify(again?.bundle) !== JSON.stringify(this.manifest.bundle);
+      });
+      if (await this.recheck) throw new SearchError("changed");
       throw new SearchError("damaged", error.message);
     }
   }
@@ -78,12 +88,21 @@ class BundleSearch {
     });
   }
 
-  /** @type {Search["items"]} */
-  items(found, from, to) {
+  /** @type {Search["listItems"]} */
+  listItems(found, from, to) {
     return this.guarded(() => Promise.all(found.pages.slice(from, to).map(async (page) => {
-      const entry = await this.bundle.directoryEntry(page);
-      if (!entry) throw new PieceError(`page ${page} is not in the directory`);
-      const [hash, title, url] = entry;
+      const [, title, url] = await this.entry(page);
+      return {
+        page, url: this.bundle.link(url), title: markText(title, found.mark), path: shownUrl(url),
+        excerpt: null, headings: [],
+      };
+    })));
+  }
+
+  /** @type {Search["itemDetails"]} */
+  itemDetails(found, page) {
+    return this.guarded(async () => {
+      const [hash, title, url] = await this.entry(page);
       const fragment = await this.bundle.fragment(hash);
       const link = this.bundle.link(url);
       const headings = [];
@@ -95,19 +114,41 @@ class BundleSearch {
       }
       const text = typeof fragment.text === "string" ? fragment.text : "";
       return {
-        page, url: link, title: markText(String(fragment.title ?? title), found.mark), path: shownUrl(url),
+        title: markText(String(fragment.title ?? title), found.mark),
         excerpt: text ? excerpt(text, found.mark) : null, headings,
       };
-    })));
+    });
+  }
+
+  /** @type {Search["items"]} */
+  async items(found, from, to) {
+    const items = await this.listItems(found, from, to);
+    const details = await Promise.all(items.map((item) => this.itemDetails(found, item.page)));
+    return items.map((item, i) => ({ ...item, ...details[i] }));
+  }
+
+  /**
+   * The directory entry of page; a page the directory does not hold means a damaged bundle.
+   * @param {number} page
+   * @returns {Promise<[string, string, string]>}
+   */
+  async entry(page) {
+    const entry = await this.bundle.directoryEntry(page);
+    if (!entry) throw new PieceError(`page ${page} is not in the directory`);
+    return entry;
   }
 }
 
 /** The search of the three index files. */
 class FileSearch {
-  /** @param {import("./quarry-search-legacy.js").SearchIndex} index */
-  constructor(index) {
+  /**
+   * @param {import("./quarry-search-legacy.js").SearchIndex} index
+   * @param {typeof import("./quarry-search-legacy.js").termMatcher} termMatcher
+   */
+  constructor(index, termMatcher) {
     this.kind = "files";
     this.index = index;
+    this.termMatcher = termMatcher;
     this.lang = "";
     this.problems = index.problems;
   }
@@ -116,7 +157,7 @@ class FileSearch {
   async search(query) {
     const terms = this.index.termsOf(query);
     const pages = this.index.rank(this.index.pagesFor(terms), terms);
-    return { pages, terms: terms.length, corrected: null, mark: termMatcher(terms) };
+    return { pages, terms: terms.length, corrected: null, mark: this.termMatcher(terms) };
   }
 
   /** @type {Search["items"]} */
@@ -129,6 +170,16 @@ class FileSearch {
       };
     });
   }
+
+  /** @type {Search["listItems"]} */
+  listItems(found, from, to) {
+    return this.items(found, from, to);
+  }
+
+  /** @type {Search["itemDetails"]} */
+  async itemDetails() {
+    return null;
+  }
 }
 
 /**
@@ -140,6 +191,7 @@ export async function openSearch(url) {
   const where = new URL(url, globalThis.location?.href);
   const manifest = await fetchManifest(where);
   if (manifest.version === 2) return new BundleSearch(where, manifest);
+  const { open, readSettings, termMatcher } = await import("./quarry-search-legacy.js");
   const settings = readSettings(manifest, where);
-  return new FileSearch(await openFiles(settings.index, settings));
+  return new FileSearch(await open(settings.index, settings), termMatcher);
 }

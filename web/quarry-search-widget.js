@@ -4,6 +4,12 @@
 // region, keyboard, `?q=` and the back button, its texts in the page's language. The entry
 // module (quarry-search.js) builds the label and the input and hands them over here when the
 // box is first used. Page text enters the DOM only as text nodes and attributes.
+//
+// A result shows as soon as its title and link are known; its excerpt and its headings (their
+// fragment) are fetched only once the query has stayed the same for DETAILS_DELAY_MS, or at once
+// when the visitor asked for it (Enter, `?q=`, the back button, more results), and are filled in
+// where the result stands. The root's data-shown names the query whose results are on screen,
+// data-detailed the one whose results are on screen in full.
 
 import { openSearch } from "./quarry-search-engine.js";
 import { ERROR_TEXTS } from "./quarry-search-text.js";
@@ -42,6 +48,9 @@ const here = import.meta.url;
 const FIRST_RESULTS = { bundle: 10, files: 50 };
 const MORE_RESULTS = { bundle: 10, files: 100 };
 const DEBOUNCE_MS = 80;
+// Longer than the pause between two keys of a word, so that nothing but the titles of a query
+// being typed is fetched; a space is no sign that the query is complete.
+const DETAILS_DELAY_MS = 250;
 const searches = new Map(); // manifest URL -> promise of its search, shared by the boxes
 const translations = new Map(); // language -> promise of its texts
 
@@ -69,6 +78,15 @@ function mark(step) {
  */
 function appendSegments(parent, segments) {
   for (const { text, mark: marked } of segments) parent.append(marked ? element("mark", {}, text) : text);
+}
+
+/** @param {import("./quarry-search-excerpt.js").Excerpt} excerpt */
+function excerptElement(excerpt) {
+  const text = element("p", { class: "qs-excerpt" });
+  if (excerpt.before) text.append("… ");
+  appendSegments(text, excerpt.segments);
+  if (excerpt.after) text.append(" …");
+  return text;
 }
 
 /**
@@ -110,13 +128,25 @@ class Widget {
     this.texts = TEXTS;
     /** @type {Found | null} */
     this.found = null;
-    /** @type {HTMLElement[]} */
+    /** @type {HTMLElement[]} the listbox's options in DOM order */
     this.options = [];
+    /** @type {HTMLElement | null} the active option */
+    this.current = null;
+    this.madeOptions = 0; // for the options' ids
     this.shown = 0;
-    this.active = -1;
     this.timer = 0;
     this.lastQuery = null;
     this.generation = 0;
+    /** @type {{ option: HTMLElement, page: number }[]} results on screen without their details */
+    this.waiting = [];
+    this.detailsTimer = 0;
+    this.hurry = false; // fetch the details of the results on screen at once
+    /** @type {Promise<unknown>[]} the details being fetched for the results on screen */
+    this.fills = [];
+    this.changed = 0; // when the box's text last changed (performance.now())
+    this.typed = false;
+    /** @type {{ query: string, found: Found } | null} the results on screen */
+    this.result = null;
     this.build();
   }
 
@@ -163,6 +193,7 @@ class Widget {
     this.more.addEventListener("click", async () => {
       const first = this.options.length;
       await this.showMore();
+      this.askDetails(true);
       this.setActive(first);
       this.input.focus();
     });
@@ -192,31 +223,37 @@ class Widget {
     this.list.setAttribute("aria-label", this.text("results"));
   }
 
+  // Opens the search and runs the first one; the box's texts come beside it, not before it.
   async load(settingsUrl) {
     this.setStatus(this.text("loading"));
-    const texts = loadTexts(this.lang);
+    let texts = loadTexts(this.lang);
     try {
       if (!searches.has(settingsUrl)) searches.set(settingsUrl, openSearch(settingsUrl));
-      const [search, loaded] = await Promise.all([searches.get(settingsUrl), texts]);
-      this.search = search;
-      this.texts = loaded;
-      if (!this.lang && search.lang) {
-        // A page without a language: the site's, as most of its pages declare it.
-        this.lang = search.lang;
-        this.texts = await loadTexts(this.lang);
-      }
-      this.showTexts();
-      if (search.problems.length > 0) this.showNotice(this.text("partial"));
-      this.root.dataset.state = "ready";
-      mark("ready");
-      this.setStatus("");
-      this.run(false);
+      this.search = await searches.get(settingsUrl);
     } catch (error) {
       searches.delete(settingsUrl);
-      this.texts = await texts;
-      this.showTexts();
+      this.useTexts(await texts);
       this.fail(error);
+      return;
     }
+    if (!this.lang && this.search.lang) {
+      // A page without a language: the site's, as most of its pages declare it.
+      this.lang = this.search.lang;
+      texts = loadTexts(this.lang);
+    }
+    this.root.dataset.state = "ready";
+    mark("ready");
+    this.setStatus("");
+    this.run(false, !this.typed);
+    this.useTexts(await texts);
+  }
+
+  /** @param {Record<string, Text>} texts */
+  useTexts(texts) {
+    this.texts = texts;
+    this.showTexts();
+    if (this.search?.problems.length > 0) this.showNotice(this.text("partial"));
+    this.showStatus();
   }
 
   fail(error) {
@@ -238,16 +275,26 @@ class Widget {
 
   schedule() {
     clearTimeout(this.timer);
-    this.timer = setTimeout(() => this.run(false), DEBOUNCE_MS);
+    clearTimeout(this.detailsTimer);
+    this.changed = performance.now();
+    this.typed = true;
+    this.timer = setTimeout(() => this.run(false, false), DEBOUNCE_MS);
   }
 
   // Searches for the box's text; push adds an entry to the history (Enter), else it is replaced.
-  async run(push) {
+  // now: the visitor asked for this search (not a text being typed): details come at once.
+  async run(push, now = true) {
     clearTimeout(this.timer);
     const query = this.input.value;
     if (this.ownsHistory) this.remember(query, push);
-    if (!this.search || query === this.lastQuery) return;
+    if (!this.search) return;
+    if (query === this.lastQuery) {
+      this.hurry ||= now;
+      this.askDetails(this.hurry);
+      return;
+    }
     this.lastQuery = query;
+    this.hurry = now;
     const generation = ++this.generation;
     let found;
     try {
@@ -264,6 +311,18 @@ class Widget {
     const count = found.pages.length;
     this.input.setAttribute("aria-expanded", String(count > 0));
     if (count > 0) mark("results");
+    this.result = { query, found };
+    this.showStatus();
+    this.root.dataset.shown = query;
+    if (this.waiting.length === 0) this.root.dataset.detailed = query;
+    this.askDetails(this.hurry);
+  }
+
+  // The status line of the results on screen.
+  showStatus() {
+    if (!this.result) return;
+    const { query, found } = this.result;
+    const count = found.pages.length;
     let status = "";
     if (query.trim() === "") status = "";
     else if (found.terms === 0) status = this.text("nothing");
@@ -271,14 +330,17 @@ class Widget {
     else status = this.text("found", { count });
     if (found.corrected && count > 0) status = `${this.text("corrected", { query: found.corrected })} ${status}`;
     this.setStatus(status);
-    this.root.dataset.shown = query; // the query whose results are on screen
+    this.showMoreButton();
   }
 
   clear() {
     this.list.replaceChildren();
     this.options = [];
+    this.current = null;
     this.shown = 0;
-    this.active = -1;
+    this.waiting = [];
+    this.fills = [];
+    clearTimeout(this.detailsTimer);
     this.input.removeAttribute("aria-activedescendant");
   }
 
@@ -291,6 +353,36 @@ class Widget {
     else history.replaceState(null, "", url);
   }
 
+  // Fetches the details of the results on screen that have none yet: at once when now, else
+  // once the box's text has not changed for DETAILS_DELAY_MS.
+  askDetails(now) {
+    clearTimeout(this.detailsTimer);
+    if (this.waiting.length === 0) return;
+    const wait = now ? 0 : Math.max(0, this.changed + DETAILS_DELAY_MS - performance.now());
+    this.detailsTimer = setTimeout(() => this.fillDetails(), wait);
+  }
+
+  async fillDetails() {
+    const { found, generation, fills } = this;
+    const query = this.root.dataset.shown;
+    const waiting = this.waiting;
+    this.waiting = [];
+    const done = Promise.all(waiting.map(async ({ option, page }) => {
+      let details;
+      try {
+        details = await this.search.itemDetails(found, page);
+      } catch (error) {
+        if (generation === this.generation) this.fail(error);
+        return;
+      }
+      if (generation === this.generation && details) this.fill(option, details);
+    }));
+    fills.push(done);
+    await Promise.all(fills);
+    if (generation === this.generation && this.waiting.length === 0) this.root.dataset.detailed = query;
+  }
+
+  // Shows the next results: their titles and links, their details where they have them.
   async showMore() {
     const found = this.found;
     if (!found) return;
@@ -298,25 +390,37 @@ class Widget {
     const end = Math.min(found.pages.length, this.shown + (this.shown === 0 ? FIRST_RESULTS[kind] : MORE_RESULTS[kind]));
     const from = this.shown;
     this.shown = end;
-    const items = await this.search.items(found, from, end);
+    const items = await this.search.listItems(found, from, end);
     if (found !== this.found) return;
-    for (const item of items) this.append(item);
-    const left = found.pages.length - end;
+    for (const item of items) {
+      const option = this.append(item);
+      if (kind === "bundle") this.waiting.push({ option, page: item.page });
+    }
+    this.showMoreButton();
+  }
+
+  showMoreButton() {
+    const found = this.found;
+    if (!found || !this.search) return;
+    const left = found.pages.length - this.shown;
     this.more.hidden = left === 0;
     this.more.textContent = left === 0 ? "" :
-      this.text("more", { count: Math.min(left, MORE_RESULTS[kind]), left });
+      this.text("more", { count: Math.min(left, MORE_RESULTS[this.search.kind]), left });
   }
 
+  // A new option of the listbox (not yet in it).
   option(attributes, className) {
-    const li = element("li", {
-      id: `${this.id}-r${this.options.length}`, role: "option", "aria-selected": "false", class: className,
+    return element("li", {
+      id: `${this.id}-r${++this.madeOptions}`, role: "option", "aria-selected": "false", class: className,
       ...attributes,
     });
-    this.options.push(li);
-    return li;
   }
 
-  /** @param {Item} item */
+  /**
+   * Appends a result to the listbox.
+   * @param {Item} item
+   * @returns {HTMLElement} its option
+   */
   append(item) {
     const li = this.option({ "data-page": String(item.page) }, "qs-result");
     const title = element("span", { class: "qs-title" });
@@ -329,33 +433,62 @@ class Widget {
       li.append(title);
       li.classList.add("qs-unlinked");
     }
-    if (item.excerpt) {
-      const text = element("p", { class: "qs-excerpt" });
-      if (item.excerpt.before) text.append("… ");
-      appendSegments(text, item.excerpt.segments);
-      if (item.excerpt.after) text.append(" …");
-      li.append(text);
-    }
+    if (item.excerpt) li.append(excerptElement(item.excerpt));
     li.append(element("span", { class: "qs-path" }, item.path));
     this.list.append(li);
-    for (const heading of item.headings) {
+    this.options.push(li);
+    this.addHeadings(li, item.headings);
+    return li;
+  }
+
+  /**
+   * Fills in a result's details where it stands.
+   * @param {HTMLElement} option the result's option
+   * @param {import("./quarry-search-engine.js").Details} details
+   */
+  fill(option, { title, excerpt, headings }) {
+    const shown = option.querySelector(".qs-title");
+    if (shown.textContent !== title.map((s) => s.text).join("")) {
+      shown.replaceChildren();
+      appendSegments(shown, title);
+    }
+    if (excerpt) option.querySelector(".qs-path").before(excerptElement(excerpt));
+    this.addHeadings(option, headings);
+  }
+
+  /**
+   * Puts a result's headings right after it, as options of their own; the active option stays
+   * the one it was.
+   * @param {HTMLElement} option the result's option
+   * @param {Item["headings"]} headings
+   */
+  addHeadings(option, headings) {
+    if (headings.length === 0) return;
+    const subs = headings.map((heading) => {
       const sub = this.option({}, "qs-subresult");
       const link = element("a", { href: heading.url, class: "qs-link qs-heading", tabindex: "-1" });
       appendSegments(link, heading.text);
       sub.append(link);
-      this.list.append(sub);
-    }
+      return sub;
+    });
+    option.after(...subs);
+    this.options.splice(this.options.indexOf(option) + 1, 0, ...subs);
+  }
+
+  // The active option's place in the options, or -1.
+  get active() {
+    return this.current ? this.options.indexOf(this.current) : -1;
   }
 
   setActive(i, scroll = true) {
     if (i >= this.options.length) return;
-    this.options[this.active]?.setAttribute("aria-selected", "false");
-    this.active = i;
-    if (i < 0) {
+    this.current?.setAttribute("aria-selected", "false");
+    this.current = i < 0 ? null : this.options[i];
+    if (!this.current) {
       this.input.removeAttribute("aria-activedescendant");
       return;
     }
-    const option = this.options[i];
+    const option = this.current;
     option.setAttribute("aria-selected", "true");
     this.input.setAttribute("aria-activedescendant", option.id);
     if (scroll) option.scrollIntoView({ block: "nearest" });
@@ -371,7 +504,10 @@ class Widget {
     switch (event.key) {
       case "ArrowDown":
         event.preventDefault();
-        if (this.active + 1 >= this.options.length && this.shown < (this.found?.pages.length ?? 0)) await this.showMore();
+        if (this.active + 1 >= this.options.length && this.shown < (this.found?.pages.length ?? 0)) {
+          await this.showMore();
+          this.askDetails(true);
+        }
         if (this.active + 1 < this.options.length) this.setActive(this.active + 1);
         return;
       case "ArrowUp":

@@ -21,6 +21,7 @@
 #include "model/TextList.h"
 #include "model/TextOrder.h"
 #include "model/TrimWord.h"
+#include "model/Utf8Class.h"
 #include "model/WordEntry.h"
 #include "model/WordHash.h"
 #include "model/WordList.h"
@@ -36,8 +37,8 @@ namespace {
 constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
 // Key and prefix pieces close once their content reaches these sizes, which compress to about
 // 40 kB.
-constexpr std::size_t kKeysRawTarget = 64 * 1024;
-constexpr std::size_t kPrefixesRawTarget = 80 * 1024;
+constexpr std::size_t kKeysRawTarget = std::size_t{64} * 1024;
+constexpr std::size_t kPrefixesRawTarget = std::size_t{80} * 1024;
 constexpr std::size_t kMaxPrefixKeys = 50;
 // zlib's levels: the pieces a search fetches are made small; fragments, many and read once per
 // result, a little faster; positions hardly compress at all.
@@ -182,30 +183,19 @@ struct BundlePage {
   std::optional<BundleBuilder::Piece> fragment;
 };
 
-bool IsAsciiSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-// Calls word(std::string_view) for each word of text (a title or heading as shown), trimmed and
-// ASCII-lowercased as the index stores words. Returns how many there are.
+// Calls word(std::string_view) for each word of text (a title or heading as shown), cut at white
+// space as the word stream is (ASCII and the Unicode spaces), trimmed and ASCII-lowercased as the
+// index stores words. Returns how many there are.
 template <class WordCallback>
 std::uint32_t ForEachShownWord(std::string_view text, WordCallback&& word) {
   std::uint32_t count = 0;
-  std::size_t i = 0;
   char folded[kWordBufferSize];
-  while (i < text.size()) {
-    while (i < text.size() && IsAsciiSpace(text[i])) ++i;
-    std::size_t end = i;
-    while (end < text.size() && !IsAsciiSpace(text[end])) ++end;
-    if (end > i) {
-      const std::string_view trimmed = TrimWord(text.substr(i, end - i));
-      if (!trimmed.empty()) {
-        for (std::size_t k = 0; k < trimmed.size(); ++k) folded[k] = ToLowerAscii(trimmed[k]);
-        word(std::string_view(folded, trimmed.size()));
-        ++count;
-      }
-    }
-    i = end;
+  for (const std::string_view piece : CutAtWhiteSpace(text)) {
+    const std::string_view trimmed = TrimWord(piece);
+    if (trimmed.empty()) continue;
+    for (std::size_t k = 0; k < trimmed.size(); ++k) folded[k] = ToLowerAscii(trimmed[k]);
+    word(std::string_view(folded, trimmed.size()));
+    ++count;
   }
   return count;
 }

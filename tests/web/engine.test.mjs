@@ -214,12 +214,10 @@ test("search answers as quarry-cli search does on the sample site", () => {
   const index = buildIndex(expected("qrywDb.dat"), expected("qryfDb.dat"), expected("qryiDb.dat"),
     { siteRoot: "http://127.0.0.1/", strip: ["site/"] });
   assert.deepEqual([index.pages, index.words, index.problems], [11, 116, []]);
-  const rows = [
-    ["the guide", [2, 6, 7, 8]], ["THE Guide.", [2, 6, 7, 8]], ["r*", [2, 4, 5, 7, 9]],
-    ["guide nothere", []], ["a", []], ["*", []], ["text step", [6, 8]],
-  ];
   const found = (query) => index.search(query).map((r) => r.page);
-  for (const [query, pages] of rows) assert.deepEqual(found(query).sort((a, b) => a - b), pages, query);
+  for (const [query, pages = ""] of table("search-cases.tsv").map((row) => row.map(text))) {
+    assert.deepEqual(found(query).sort((a, b) => a - b), pages.split(" ").filter(Boolean).map(Number), query);
+  }
   assert.deepEqual(index.search("hidden")[0],
     { page: 0, path: "site/_hidden.html", url: "http://127.0.0.1/_hidden.html", title: "hidden page" });
   // Title and path matches first (6, 8), then page order (2, 7); the stored title "  the guide  ".
@@ -358,6 +356,9 @@ test("results show the title as written, a marked excerpt, matching headings and
   const search = await openSearch(MANIFEST);
   const show = (segments) => segments.map((s) => (s.mark ? `[${s.text}]` : s.text)).join("");
   const found = await search.search("install debian");
+  const [listed] = await search.listItems(found, 0, 1);
+  assert.deepEqual([show(listed.title), listed.path, listed.excerpt, listed.headings], ["Installing Quarry", "docs/install.html", null, []]);
+  assert.ok(!fetched.some((p) => p.startsWith("quarry-bundle/f-")), "a list without its details needs no fragment");
   const [item] = await search.items(found, 0, 1);
   assert.equal(item.url, "http://127.0.0.1/docs/install.html");
   assert.equal(show(item.title), "Installing Quarry");
@@ -394,6 +395,12 @@ test("a missing or damaged piece: the index changed, or is damaged", async (t) =
     await assert.rejects(search.search("configuration"), (e) => e.code === code, what);
     t.mock.restoreAll();
   }
+  // Missing fragments of a list: one look at the manifest, not one per result.
+  const fragments = new Map([...files].filter(([name]) => !name.startsWith("quarry-bundle/f-")));
+  const fetched = serveBundle(t, fragments, manifest, { again: other });
+  const search = await openSearch(MANIFEST);
+  await assert.rejects(search.items(await search.search("the"), 0, 10), (e) => e.code === "changed");
+  assert.equal(fetched.filter((p) => p === "quarry-search.json").length, 2);
 });
 
 test("every language file holds every text of the box, with the same placeholders", () => {

@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 import { cpSync, mkdirSync, readFileSync, rmSync, truncateSync, statSync, writeFileSync } from "node:fs";
 import { join } from "node:path";
 import { after, before, test } from "node:test";
-import { sampleSite, writeBundleFolder } from "./bundle-writer.mjs";
+import { page as sitePage, sampleSite, writeBundleFolder } from "./bundle-writer.mjs";
 import { cli, hasCliCommand, launch, repo, scratch, serve } from "./harness.mjs";
 
 const QUERIES = [
@@ -98,6 +98,12 @@ before(async () => {
     cpSync(join(repo, "web"), folder, { recursive: true });
     writeBundleFolder(folder, sampleSite(), { keysPerShard: 4, stems: { index: "index", indexes: "index" } });
   }
+  cpSync(join(repo, "web"), join(site, "_sections"), { recursive: true });
+  writeBundleFolder(join(site, "_sections"), [
+    sitePage("a.html", "Alpha guide", "The guide to alpha.", [["one", "Guide one"], ["two", "Guide two"]]),
+    sitePage("b.html", "Beta", "A guide to beta."),
+    sitePage("c.html", "Gamma guide", "The guide to gamma.", [["three", "Guide three"], ["", "Guide four"]]),
+  ], { keysPerShard: 4 });
   writeFileSync(join(site, "embed-de.html"), '<!doctype html><html lang="de-AT"><title>Eingebettet</title>' +
     '<div data-quarry-search data-settings="/_bundle/quarry-search.json" data-text-none="Nichts da."></div>' +
     '<script type="module" src="/_bundle/quarry-search.js"></script></html>');
@@ -281,7 +287,7 @@ test("readable at 360 pixels, in the light and the dark scheme", async () => {
 test("a bundle: found while typing, ranked, marked, with sections; phrases and typos", async () => {
   const page = await openPage("/_bundle/search.html");
   await page.keyboard.type("instal", { delay: 20 });
-  await page.waitForSelector('[data-shown="instal"]');
+  await page.waitForSelector('[data-detailed="instal"]');
   assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.href)),
     [`${server.origin}/docs/install.html`]);
   assert.deepEqual(await page.locator(".qs-result mark").allTextContents(), ["Installing", "install", "installer"]);
@@ -298,6 +304,52 @@ test("a bundle: found while typing, ranked, marked, with sections; phrases and t
   }
   await page.keyboard.press("ArrowDown");
   assert.equal(await options(page).first().getAttribute("aria-selected"), "true");
+  await page.done();
+});
+
+test("results show before their fragments, fetched once the query rests; the listbox stays in order", async () => {
+  const page = await openPage("/_sections/search.html");
+  const held = [];
+  await page.route("**/quarry-bundle/f-*.gz", (route) => held.push(route));
+  await page.evaluate(() => {
+    window["inputs"] = [];
+    document.querySelector(".qs-input").addEventListener("input", () => window["inputs"].push(performance.now()));
+  });
+  await page.keyboard.type("guide", { delay: 100 });
+  await page.waitForSelector('[data-shown="guide"]');
+  assert.equal(await options(page).count(), 3);
+  assert.equal(await page.locator(".qs-excerpt, .qs-subresult").count(), 0);
+  while (held.length < 3) await page.waitForTimeout(20);
+  await page.keyboard.press("ArrowDown");
+  await page.keyboard.press("ArrowDown");
+  const active = await options(page).nth(1).getAttribute("id");
+  for (const route of held) await route.continue();
+  await page.waitForSelector('[data-detailed="guide"]');
+  assert.equal(await page.locator(".qs-excerpt").count(), 3);
+  // The active option is the one it was; the headings stand after their page, in DOM order.
+  assert.equal(await page.getAttribute(".qs-input", "aria-activedescendant"), active);
+  assert.deepEqual(await page.locator("[aria-selected=true]").evaluateAll((n) => n.map((o) => o.id)), [active]);
+  const list = await page.locator("[role=option]").evaluateAll((nodes) =>
+    nodes.map((n) => [n.id, n.className, n.querySelector("a").getAttribute("href")]));
+  assert.equal(list.length, 6);
+  assert.equal(new Set(list.map(([id]) => id)).size, 6);
+  let page0 = "";
+  for (const [, kind, href] of list) {
+    if (kind === "qs-result") page0 = href;
+    else assert.ok(href.startsWith(`${page0}#`), `${href} after ${page0}`);
+  }
+  await page.keyboard.press("Home");
+  const walked = [];
+  for (let i = 0; i < 6; ++i) {
+    walked.push(await page.getAttribute(".qs-input", "aria-activedescendant"));
+    await page.keyboard.press("ArrowDown");
+  }
+  assert.deepEqual(walked, list.map(([id]) => id));
+  // No fragment was asked for before the box's text had rested for a while.
+  const { inputs, fragments } = await page.evaluate(() => ({ inputs: window["inputs"],
+    fragments: performance.getEntriesByType("resource").filter((e) => /\/f-\w+\.gz$/.test(e.name)).map((e) => e.startTime) }));
+  assert.equal(fragments.length, 3);
+  for (const at of fragments) assert.ok(at - inputs.filter((t) => t <= at).at(-1) >= 240, `${at} ${inputs}`);
   await page.done();
 });
 
@@ -324,6 +376,7 @@ test("an embedded box speaks its page's language and fetches nothing until it is
   assert.match(await page.locator(".qs-help").textContent(), /^Gefunden werden Seiten mit allen Wörtern/);
   assert.ok(page.requests.includes("/_bundle/quarry-search-lang-de.json"));
   assert.ok(!page.requests.some((r) => r.includes("/quarry-bundle/p-")), "no position piece without a phrase");
+  assert.ok(!page.requests.some((r) => /legacy|entities/.test(r)), "no reader of the three files for a bundle");
   await page.fill(".qs-input", "qqqqqq");
   await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "Nichts da.");
   await page.done();
@@ -332,7 +385,7 @@ test("an embedded box speaks its page's language and fetches nothing until it is
 test("the bundle quarry-cli writes for the sample site", async (t) => {
   if (!bundles) return t.skip("quarry-cli writes no bundle");
   const page = await openPage("/_real/search.html?q=reference");
-  await page.waitForSelector(".qs-result");
+  await page.waitForSelector('[data-detailed="reference"]');
   assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.pathname)),
     ["/docs/api/reference.htm", "/blog/2024/post.Html", "/docs/INDEX.HTM"]);
   assert.equal(await page.locator(".qs-result .qs-title").first().textContent(), "API Reference");
