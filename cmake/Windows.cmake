@@ -1,5 +1,6 @@
-# What a Windows build needs that Debian provides only for Linux: utf8proc built from its source
-# (the same version as Linux's libutf8proc-dev, so both builds classify characters alike),
+# What a Windows build needs that Debian provides only for Linux: utf8proc and libstemmer built
+# from their sources (the same versions as Linux's libutf8proc-dev and libstemmer-dev, so both
+# builds classify characters and stem words alike),
 # CLI11's, xxHash's and nlohmann/json's headers taken from the build machine, and GoogleTest built
 # from Debian's sources.
 # The window and the preview server (quarry-cli serve) are not built for Windows.
@@ -21,6 +22,23 @@ target_include_directories(utf8proc_static SYSTEM PUBLIC "${QUARRY_UTF8PROC_SOUR
 set_target_properties(utf8proc_static PROPERTIES C_STANDARD 99)
 target_compile_options(utf8proc_static PRIVATE -w)  # its code, not ours; C++-only flags above
 add_library(Quarry::utf8proc ALIAS utf8proc_static)
+
+# libstemmer: Snowball's UTF-8 stemmers, which tools/windows-deps generates from Debian's source
+# package (the same version as Linux's libstemmer-dev) beside utf8proc's folder.
+get_filename_component(QUARRY_DEPS_DIR "${QUARRY_UTF8PROC_SOURCE_DIR}" DIRECTORY)
+set(QUARRY_STEMMER_SOURCE_DIR "${QUARRY_DEPS_DIR}/snowball" CACHE PATH
+    "Snowball's source folder with its generated C stemmers (holds libstemmer/modules_utf8.h)")
+if(NOT EXISTS "${QUARRY_STEMMER_SOURCE_DIR}/libstemmer/modules_utf8.h")
+  message(FATAL_ERROR "Windows build: set QUARRY_STEMMER_SOURCE_DIR to Snowball's source "
+                      "folder with its generated stemmers (tools/windows-deps makes it)")
+endif()
+file(GLOB QUARRY_STEMMER_SOURCES "${QUARRY_STEMMER_SOURCE_DIR}/src_c/stem_UTF_8_*.c")
+add_library(stemmer_static STATIC "${QUARRY_STEMMER_SOURCE_DIR}/libstemmer/libstemmer_utf8.c"
+            "${QUARRY_STEMMER_SOURCE_DIR}/runtime/api.c"
+            "${QUARRY_STEMMER_SOURCE_DIR}/runtime/utilities.c" ${QUARRY_STEMMER_SOURCES})
+target_include_directories(stemmer_static SYSTEM PUBLIC "${QUARRY_STEMMER_SOURCE_DIR}/include")
+target_compile_options(stemmer_static PRIVATE -w)  # its code, not ours
+add_library(Quarry::stemmer ALIAS stemmer_static)
 
 # CLI11 is header-only; the cross compiler must not search the build machine's /usr/include as
 # a whole, so only CLI11's folder is made visible.

@@ -72,8 +72,8 @@ std::string Describe(Lists& lists) {
     text.append("t:").append(*t).append("\n");
   }
   for (WordEntry* e = lists.words.GetFirst(); e; e = lists.words.GetNext()) {
-    text += "w:" + e->GetText();
-    for (const std::int32_t page : e->GetPages()) text += " " + std::to_string(page);
+    text.append("w:").append(e->GetText());
+    for (const std::int32_t page : e->GetPages()) text.append(" ").append(std::to_string(page));
     text += "\n";
   }
   return text;

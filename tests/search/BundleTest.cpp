@@ -113,8 +113,8 @@ TEST(BundleTest, SearchesTheMultilingualSiteAsTheTableSays) {
   for (const CaseRow& row : ReadCaseTable("multilingual-cases.tsv")) {
     std::string urls;
     for (const SearchHit& hit : SearchBundle(reader, ParseQuery(row.in, false)).hits) {
-      urls += (urls.empty() ? "" : " ") +
-              reader.PageOf(hit.page).value_or(std::pair<std::string, std::string>()).second;
+      if (!urls.empty()) urls += ' ';
+      urls += reader.PageOf(hit.page).value_or(std::pair<std::string, std::string>()).second;
     }
     EXPECT_EQ(urls, row.out) << "multilingual-cases.tsv:" << row.line << " " << row.in;
   }

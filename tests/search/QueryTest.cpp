@@ -38,7 +38,8 @@ TEST(QueryTest, CjkWordsAreSearchedByTheTablesPieces) {
     const QueryTerm& term = query.terms[0];
     std::string pieces;
     for (const std::string& piece : term.cjk ? term.fallback : std::vector<std::string>{}) {
-      pieces += (pieces.empty() ? "" : " ") + piece;
+      if (!pieces.empty()) pieces += ' ';
+      pieces += piece;
     }
     EXPECT_EQ(pieces, row.out) << "cjk-cases.tsv:" << row.line;
     EXPECT_FALSE(term.cjk && term.prefix) << "cjk-cases.tsv:" << row.line;
