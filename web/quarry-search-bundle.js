@@ -428,14 +428,17 @@ export class Bundle {
 
   /**
    * The entry of a prefix (byte string) in the prefix pieces, or null when it needs none: when
-   * all keys that begin with it lie in the one shard it falls in.
+   * all keys that begin with it lie in the one shard it falls in. wait, when given, is awaited
+   * before a prefix piece is fetched (not when it is at hand); when it rejects, so does this.
    * @param {string} prefix
+   * @param {() => Promise<unknown>} [wait]
    * @returns {Promise<PrefixEntry | null>}
    */
-  async prefixEntry(prefix) {
+  async prefixEntry(prefix, wait) {
     if (!this.prefixSpansShards(prefix) || this.prefixFirst.length === 0) return null;
-    const j = lastAtMost(this.prefixFirst, prefix);
-    const entries = await this.piece("x", Bundle.hashAt(this.info.prefixes.hashes, j), decodePrefixPiece);
+    const hash = Bundle.hashAt(this.info.prefixes.hashes, lastAtMost(this.prefixFirst, prefix));
+    if (wait && !this.pieces.has(`x-${hash}`)) await wait();
+    const entries = await this.piece("x", hash, decodePrefixPiece);
     return entries.get(prefix) ?? { keys: [], postings: { pages: new Int32Array(0), values: new Int32Array(0), fields: null, counts: null } };
   }
 

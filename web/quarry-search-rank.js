@@ -37,7 +37,8 @@ const bytesOf = (byteText) => Uint8Array.from(byteText, (c) => c.charCodeAt(0));
 const foldedString = (bytes) => String.fromCharCode(...foldBytes(bytes));
 
 // The matches of a term in the bundle, in the order exact forms, folded forms, stems, prefix.
-async function resolve(bundle, term, slot) {
+// wait: see searchBundle.
+async function resolve(bundle, term, slot, wait) {
   const key = byteString(term.key);
   const piece = await bundle.keyPiece(bundle.shardOf(key));
   const entry = piece.keys.get(key);
@@ -61,7 +62,7 @@ async function resolve(bundle, term, slot) {
   }
   if (term.prefix) {
     const f = entry && entry.forms.length > 0 ? PREFIX_OF_KEY : PREFIX;
-    const spanning = await bundle.prefixEntry(key);
+    const spanning = await bundle.prefixEntry(key, wait);
     if (spanning) {
       if (spanning.keys.length > 0) resolved.matches.push({ f, postings: spanning.postings });
       for (const k of spanning.keys) resolved.prefixKeys.push(k.key);
@@ -204,14 +205,16 @@ async function holdsPhrase(bundle, terms, page) {
 
 /**
  * Searches the bundle for query. typing: the box's text as it is typed (its last word is also a
- * prefix). Pages come ordered by score, highest first; scores within 1e-9 tie and the lower page
- * number goes first.
+ * prefix). waitForPrefix: awaited before a prefix piece is fetched (those serve short prefixes,
+ * which a visitor mostly types on the way to a longer word); when it rejects, so does the search.
+ * Pages come ordered by score, highest first; scores within 1e-9 tie and the lower page number
+ * goes first.
  * @param {Bundle} bundle
  * @param {string} query
- * @param {{ typing?: boolean }} [options]
+ * @param {{ typing?: boolean, waitForPrefix?: () => Promise<unknown> }} [options]
  * @returns {Promise<Answer>}
  */
-export async function searchBundle(bundle, query, { typing = false } = {}) {
+export async function searchBundle(bundle, query, { typing = false, waitForPrefix } = {}) {
   const cut = cutQuery(query, { typing });
   const slotOf = new Map();
   /** @type {Resolved[]} */
@@ -221,12 +224,12 @@ export async function searchBundle(bundle, query, { typing = false } = {}) {
   for (const term of cut) {
     const slot = term.phrase < 0 ? 0 : (slotOf.get(term.phrase) ?? -1) + 1;
     if (term.phrase >= 0) slotOf.set(term.phrase, slot);
-    let resolved = await resolve(bundle, term, slot);
+    let resolved = await resolve(bundle, term, slot, waitForPrefix);
     if (resolved.matches.length === 0 && term.runs.length > 0) {
       // A whole word that is no key: its runs, each a term at the word's place.
       const runs = term.runs.map((run, i) => ({ ...term, text: run, key: keyOf(run), runs: [],
         prefix: term.prefix && i === term.runs.length - 1 }));
-      for (const run of runs) terms.push(await resolve(bundle, run, slot));
+      for (const run of runs) terms.push(await resolve(bundle, run, slot, waitForPrefix));
       shown.push(term.text);
       continue;
     }

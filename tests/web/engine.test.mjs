@@ -373,6 +373,22 @@ test("results show the title as written, a marked excerpt, matching headings and
   assert.ok(!fetched.some((p) => p.startsWith("quarry-bundle/p-")), fetched.join(" "));
 });
 
+test("while typing, a prefix piece is fetched only once the search may wait for it", async (t) => {
+  const { files, manifest } = writeBundle(SITE, { keysPerShard: 3 });
+  const fetched = serveBundle(t, files, manifest);
+  const search = await openSearch(MANIFEST);
+  const prefixPieces = () => fetched.filter((p) => p.startsWith("quarry-bundle/x-")).length;
+  const newer = new Error("newer");
+  await assert.rejects(search.search("in", { typing: true, waitForPrefix: () => Promise.reject(newer) }), newer);
+  assert.equal(prefixPieces(), 0);
+  let waits = 0;
+  const waitForPrefix = async () => void ++waits;
+  const found = await search.search("in", { typing: true, waitForPrefix });
+  assert.deepEqual([found.pages.length > 1, prefixPieces(), waits], [true, 1, 1]);
+  assert.deepEqual((await search.search("in", { typing: true, waitForPrefix })).pages, found.pages);
+  assert.equal(waits, 1, "a piece at hand is not waited for");
+});
+
 test("an excerpt is the passage holding the most query terms", () => {
   const text = Array.from({ length: 100 }, (_, i) => `w${i}`).join(" ").replace("w20", "alpha").replace("w70", "alpha beta");
   const match = (w) => ["alpha", "beta"].indexOf(w);
