@@ -15,7 +15,7 @@ import { editDistance } from "../../web/quarry-search-rank.js";
 import { openSearch } from "../../web/quarry-search-engine.js";
 import { excerpt } from "../../web/quarry-search-excerpt.js";
 import { LANGUAGES, TEXTS } from "../../web/quarry-search-widget.js";
-import { LABELS } from "../../web/quarry-search.js";
+import { LABELS, WIDGET_MODULES } from "../../web/quarry-search.js";
 import { page, sampleSite, writeBundle } from "./bundle-writer.mjs";
 import { cli, repo, scratch } from "./harness.mjs";
 import { gzipSync } from "node:zlib";
@@ -281,6 +281,16 @@ test("the page's files carry the generated-file mark and no inline script or sty
       assert.doesNotMatch(body, /<script(?![^>]*\ssrc=)|<style|\sstyle=|\son[a-z]+=/i, name);
     }
   }
+  // A started box preloads exactly the modules the widget imports, directly or through others.
+  const reached = new Set();
+  const walk = (name) => {
+    if (reached.has(name)) return;
+    reached.add(name);
+    const body = readFileSync(new URL(name, web), "utf8");
+    for (const [, imported] of body.matchAll(/^import [^;]*? from "\.\/([\w-]+\.js)";/gm)) walk(imported);
+  };
+  walk("quarry-search-widget.js");
+  assert.deepEqual(WIDGET_MODULES.map((n) => `quarry-search-${n}.js`).sort(), [...reached].sort());
 });
 
 // ---------------------------------------------------------------------------------------------
