@@ -149,17 +149,21 @@ export async function correction(bundle, key) {
   return best ? best.key : null;
 }
 
-// Per page, the best value of a term's matches: f × impact / 256, the first highest kept.
+// Per page, the best value of a term's matches: f × impact / 256, the first highest kept; and
+// the pages that only its stem groups match.
 function bestPerPage(resolved) {
   const best = new Map();
+  const direct = new Set();
   for (const { f, postings } of resolved.matches) {
     for (let i = 0; i < postings.pages.length; ++i) {
       const value = (f * postings.values[i]) / 256;
       const page = postings.pages[i];
+      if (f !== STEM) direct.add(page);
       if (!(best.get(page) >= value)) best.set(page, value);
     }
   }
-  return best;
+  const stemOnly = new Set([...best.keys()].filter((page) => !direct.has(page)));
+  return { best, stemOnly };
 }
 
 // The positions on page of the forms of keys (byte strings), merged.
@@ -248,7 +252,8 @@ export async function searchBundle(bundle, query, { typing = false, waitForPrefi
   const empty = { pages: [], scores: new Float64Array(0), terms, corrected: corrected ? shown.join(" ") : null, mark };
   if (terms.length === 0) return empty;
 
-  const best = terms.map(bestPerPage);
+  const perTerm = terms.map(bestPerPage);
+  const best = perTerm.map((t) => t.best);
   let candidates = [...best[0].keys()];
   for (const map of best.slice(1)) candidates = candidates.filter((page) => map.has(page));
   const phrases = new Map();
@@ -261,9 +266,11 @@ export async function searchBundle(bundle, query, { typing = false, waitForPrefi
   const scored = candidates.map((page) => {
     let score = 0;
     for (const map of best) score += map.get(page);
-    return { page, score };
+    return { page, score, stemmed: perTerm.some((t) => t.stemOnly.has(page)) ? 1 : 0 };
   });
-  scored.sort((a, b) => (Math.abs(a.score - b.score) < TIE ? a.page - b.page : b.score - a.score));
+  // Pages that need a stem group for a term come after those that need none.
+  scored.sort((a, b) => a.stemmed - b.stemmed ||
+    (Math.abs(a.score - b.score) < TIE ? a.page - b.page : b.score - a.score));
   return { ...empty, pages: scored.map((s) => s.page), scores: Float64Array.from(scored, (s) => s.score) };
 }
 

@@ -8,15 +8,13 @@
 
 #include "cli/RecordWriter.h"
 #include "database/IndexDatabase.h"
-#include "model/CaseFold.h"
 #include "model/TextList.h"
-#include "model/TrimWord.h"
-#include "model/Utf8Class.h"
 #include "model/WordEntry.h"
 #include "model/WordList.h"
 #include "search/BundleBuilder.h"
 #include "search/BundleReader.h"
 #include "search/BundleSearch.h"
+#include "search/IndexSearch.h"
 #include "search/IndexSource.h"
 #include "search/Query.h"
 
@@ -58,20 +56,6 @@ error, or a WORD that is nothing once cleaned up.)");
       ->check(CLI::Validator(CLI::ExistingDirectory).description(""))
       ->type_name("DIR");
   AddNulOption();
-}
-
-std::vector<SearchCommand::QueryWord> SearchCommand::IndexWords(const std::string& argument) {
-  std::vector<QueryWord> words;
-  for (std::string_view piece : CutAtWhiteSpace(argument)) {
-    QueryWord word;
-    while (!piece.empty() && piece.back() == '*') {
-      piece.remove_suffix(1);
-      word.prefix = true;
-    }
-    word.fold = FoldCase(TrimWord(piece, !word.prefix));
-    if (!word.fold.empty()) words.push_back(std::move(word));
-  }
-  return words;
 }
 
 int SearchCommand::RunRanked(const std::string& text) {
@@ -125,9 +109,9 @@ int SearchCommand::Run() {
     for (const std::string& word : words_) text += (text.empty() ? "" : " ") + word;
     return RunRanked(text);
   }
-  std::vector<QueryWord> wanted;
+  std::vector<IndexQueryWord> wanted;
   for (const std::string& argument : words_) {
-    std::vector<QueryWord> words = IndexWords(argument);
+    std::vector<IndexQueryWord> words = IndexQueryWords(argument);
     if (words.empty()) {
       PrintError("nothing to search for in '" + argument + "'");
       return 2;
@@ -135,40 +119,18 @@ int SearchCommand::Run() {
     std::move(words.begin(), words.end(), std::back_inserter(wanted));
   }
 
-  // The pages of every stored word whose fold equals a wanted word's (or begins with it, for a
-  // prefix), for each wanted word, kept as the word file is read: the word list is never held.
-  std::vector<std::vector<std::int32_t>> pagesOf(wanted.size());
-  const auto match = [&](std::unique_ptr<WordEntry> entry) {
-    const std::string folded = FoldCase(entry->GetText());
-    for (std::size_t i = 0; i < wanted.size(); ++i) {
-      const QueryWord& word = wanted[i];
-      if (word.prefix ? folded.compare(0, word.fold.size(), word.fold) != 0 : folded != word.fold) {
-        continue;
-      }
-      const std::vector<std::int32_t>& pages = entry->GetPages();
-      pagesOf[i].insert(pagesOf[i].end(), pages.begin(), pages.end());
-    }
-  };
+  // The pages of every stored word whose fold matches a wanted word's, kept as the word file is
+  // read: the word list is never held.
+  IndexSearch search(std::move(wanted));
   IndexDatabase database(IndexDirectory());
   LoadedIndex index;
-  if (!ReadExisting(database, index, match)) return 1;
+  if (!ReadExisting(database, index,
+                    [&search](std::unique_ptr<WordEntry> entry) { search.Take(*entry); })) {
+    return 1;
+  }
   const TextList& pageList = index.pages;
   const TextList& titleList = index.titles;
-
-  std::vector<std::int32_t> found;
-  for (std::size_t i = 0; i < wanted.size(); ++i) {
-    std::vector<std::int32_t>& pages = pagesOf[i];
-    std::sort(pages.begin(), pages.end());
-    pages.erase(std::unique(pages.begin(), pages.end()), pages.end());
-    if (i == 0) {
-      found = std::move(pages);
-    } else {
-      std::vector<std::int32_t> both;
-      std::set_intersection(found.begin(), found.end(), pages.begin(), pages.end(),
-                            std::back_inserter(both));
-      found = std::move(both);
-    }
-  }
+  const std::vector<std::int32_t> found = search.Pages();
 
   RecordWriter out(NulTerminated());
   for (const std::int32_t page : found) {

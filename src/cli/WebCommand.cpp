@@ -576,11 +576,13 @@ int WebCommand::Run() {
           "%zu unchanged).\n",
           shown.c_str(), bundle.entered, pages.size(), bundle.pieces.size(), writer.Written(),
           writer.Kept());
+      // Every file of the page but the page itself begins "quarry-search", and so does the
+      // manifest: as many as the page has files.
       std::printf(
-          "Publish with the site: %s, and the folder %s/ (it holds the visible text "
-          "of those %zu pages)%s.\n",
-          WrittenNames(89).c_str(), kBundleFolderName, bundle.entered,
-          copyIndex ? ", and the three index files if other readers want them" : "");
+          "Publish with the site, from %s: %s, the %zu files quarry-search*, and the folder "
+          "%s/, which holds the visible text of those %zu pages%s.\n",
+          shown.c_str(), kWebPageFiles[0].name, kWebPageFiles.size(), kBundleFolderName,
+          bundle.entered, copyIndex ? " (and the three index files, for other readers)" : "");
     } else {
       std::printf("Wrote %s in %s.\n", WrittenNames(89).c_str(), shown.c_str());
     }

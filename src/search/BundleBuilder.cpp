@@ -6,6 +6,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <memory>
 #include <numeric>
 #include <optional>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "model/TextList.h"
 #include "model/TextOrder.h"
 #include "model/TrimWord.h"
+#include "model/Utf8Class.h"
 #include "model/WordEntry.h"
 #include "model/WordHash.h"
 #include "model/WordList.h"
@@ -28,6 +30,7 @@
 #include "search/PageOutline.h"
 #include "search/Ranking.h"
 #include "search/SearchTerms.h"
+#include "search/WordStemmer.h"
 
 namespace quarry {
 
@@ -36,8 +39,8 @@ namespace {
 constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
 // Key and prefix pieces close once their content reaches these sizes, which compress to about
 // 40 kB.
-constexpr std::size_t kKeysRawTarget = 64 * 1024;
-constexpr std::size_t kPrefixesRawTarget = 80 * 1024;
+constexpr std::size_t kKeysRawTarget = std::size_t{64} * 1024;
+constexpr std::size_t kPrefixesRawTarget = std::size_t{80} * 1024;
 constexpr std::size_t kMaxPrefixKeys = 50;
 // zlib's levels: the pieces a search fetches are made small; fragments, many and read once per
 // result, a little faster; positions hardly compress at all.
@@ -46,6 +49,10 @@ constexpr int kFragmentLevel = 4;
 constexpr int kPositionsLevel = 1;
 // Pages read ahead per thread.
 constexpr std::size_t kAheadPerThread = 4;
+// A form on no page of a stemmed language.
+constexpr std::uint16_t kNoLanguage = std::numeric_limits<std::uint16_t>::max();
+// Forms stemmed per task of a stemming thread.
+constexpr std::size_t kStemsPerTask = 4096;
 
 // ---- One page's terms ---------------------------------------------------------------------------
 
@@ -182,30 +189,19 @@ struct BundlePage {
   std::optional<BundleBuilder::Piece> fragment;
 };
 
-bool IsAsciiSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-// Calls word(std::string_view) for each word of text (a title or heading as shown), trimmed and
-// ASCII-lowercased as the index stores words. Returns how many there are.
+// Calls word(std::string_view) for each word of text (a title or heading as shown), cut at white
+// space as the word stream is (ASCII and the Unicode spaces), trimmed and ASCII-lowercased as the
+// index stores words. Returns how many there are.
 template <class WordCallback>
 std::uint32_t ForEachShownWord(std::string_view text, WordCallback&& word) {
   std::uint32_t count = 0;
-  std::size_t i = 0;
   char folded[kWordBufferSize];
-  while (i < text.size()) {
-    while (i < text.size() && IsAsciiSpace(text[i])) ++i;
-    std::size_t end = i;
-    while (end < text.size() && !IsAsciiSpace(text[end])) ++end;
-    if (end > i) {
-      const std::string_view trimmed = TrimWord(text.substr(i, end - i));
-      if (!trimmed.empty()) {
-        for (std::size_t k = 0; k < trimmed.size(); ++k) folded[k] = ToLowerAscii(trimmed[k]);
-        word(std::string_view(folded, trimmed.size()));
-        ++count;
-      }
-    }
-    i = end;
+  for (const std::string_view piece : CutAtWhiteSpace(text)) {
+    const std::string_view trimmed = TrimWord(piece);
+    if (trimmed.empty()) continue;
+    for (std::size_t k = 0; k < trimmed.size(); ++k) folded[k] = ToLowerAscii(trimmed[k]);
+    word(std::string_view(folded, trimmed.size()));
+    ++count;
   }
   return count;
 }
@@ -380,6 +376,8 @@ struct Form {
   std::uint32_t length = 0;
   std::int32_t lastPage = -1;
   std::uint32_t df = 0;
+  std::uint32_t index = 0;               // in Forms::All
+  std::uint16_t language = kNoLanguage;  // the stemmer language of its first page that has one
   std::string postings;   // per page: varint page difference, varint count * 32 + fields
   std::string positions;  // per page: its positions, the first then differences
 };
@@ -395,6 +393,7 @@ class Forms {
       if (f.hash == hash && SameWord(Text(f), text)) return f;
     }
     Form& form = forms_.emplace_back();
+    form.index = static_cast<std::uint32_t>(forms_.size() - 1);
     form.hash = hash;
     form.offset = static_cast<std::uint32_t>(bytes_.size());
     form.length = static_cast<std::uint32_t>(text.size());
@@ -407,6 +406,32 @@ class Forms {
   }
   std::deque<Form>& All() { return forms_; }
   void ReleaseTable() { std::vector<std::uint32_t>().swap(slots_); }
+
+  // Notes that form is on a page of stemmer language language.
+  void OnPageOf(Form& form, std::uint16_t language) {
+    if (form.language == kNoLanguage) {
+      form.language = language;
+    } else if (form.language != language) {
+      otherLanguages_.push_back((std::uint64_t{form.index} << 16) | language);
+    }
+  }
+  // Each (form index, language) that forms are on, once, in ascending order.
+  std::vector<std::pair<std::uint32_t, std::uint16_t>> Languages() {
+    std::vector<std::uint64_t> all = std::move(otherLanguages_);
+    for (const Form& form : forms_) {
+      if (form.language != kNoLanguage)
+        all.push_back((std::uint64_t{form.index} << 16) | form.language);
+    }
+    std::sort(all.begin(), all.end());
+    all.erase(std::unique(all.begin(), all.end()), all.end());
+    std::vector<std::pair<std::uint32_t, std::uint16_t>> pairs;
+    pairs.reserve(all.size());
+    for (const std::uint64_t v : all) {
+      pairs.emplace_back(static_cast<std::uint32_t>(v >> 16),
+                         static_cast<std::uint16_t>(v & 0xFFFF));
+    }
+    return pairs;
+  }
 
  private:
   void Grow() {
@@ -422,6 +447,41 @@ class Forms {
   std::string bytes_;
   std::deque<Form> forms_;  // a deque: growing it moves no form
   std::vector<std::uint32_t> slots_;
+  std::vector<std::uint64_t> otherLanguages_;  // form index << 16 | language, beyond the first
+};
+
+// The stem of each (form, language) of todo whose form is stemmed ("" for the others), on threads
+// threads, each with its own stemmers.
+std::vector<std::string> StemAll(Forms& forms,
+                                 const std::vector<std::pair<std::uint32_t, std::uint16_t>>& todo,
+                                 const std::vector<std::string>& languages, unsigned threads) {
+  std::vector<std::string> stems(todo.size());
+  std::atomic<std::size_t> next{0};
+  const auto work = [&] {
+    std::vector<std::unique_ptr<WordStemmer>> stemmers(languages.size());
+    for (std::size_t start; (start = next.fetch_add(kStemsPerTask)) < todo.size();) {
+      for (std::size_t i = start; i < std::min(todo.size(), start + kStemsPerTask); ++i) {
+        const std::string_view text = forms.Text(forms.All()[todo[i].first]);
+        if (!IsStemmed(text)) continue;
+        std::unique_ptr<WordStemmer>& stemmer = stemmers[todo[i].second];
+        if (!stemmer) stemmer = std::make_unique<WordStemmer>(languages[todo[i].second]);
+        stems[i] = stemmer->Stem(StemInput(text));
+      }
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (unsigned t = 1; t < threads && t * kStemsPerTask < todo.size(); ++t)
+    helpers.emplace_back(work);
+  work();
+  for (std::thread& t : helpers) t.join();
+  return stems;
+}
+
+// A stem group: the stem, its member keys (indices into the keys, ascending) and its entry's body.
+struct StemGroup {
+  std::string_view stem;
+  std::vector<std::uint32_t> members;
+  std::string body;
 };
 
 // A key and its forms (indices into Forms::All), in ascending order of form.
@@ -557,6 +617,21 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, con
   std::vector<std::string> shownTitles(pageCount);
   std::vector<std::string> fragmentHashes(pageCount);
   std::map<std::string, std::size_t> languages;
+  // The stemmer language of each <html lang> met, and the languages by number.
+  std::map<std::string, std::uint16_t> stemmerOf;
+  std::vector<std::string> stemmerLanguages;
+  const auto stemmerFor = [&](const std::string& lang) {
+    const auto found = stemmerOf.find(lang);
+    if (found != stemmerOf.end()) return found->second;
+    std::uint16_t number = kNoLanguage;
+    if (const std::optional<std::string> name = StemmerLanguage(lang)) {
+      const auto same = std::find(stemmerLanguages.begin(), stemmerLanguages.end(), *name);
+      number = static_cast<std::uint16_t>(same - stemmerLanguages.begin());
+      if (same == stemmerLanguages.end()) stemmerLanguages.push_back(*name);
+    }
+    stemmerOf.emplace(lang, number);
+    return number;
+  };
 
   const unsigned threads = BuildEngine::ThreadsFor(jobs_);
   OrderedReader<BundlePage>::Run(
@@ -592,8 +667,10 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, con
               break;
             }
             const auto number = static_cast<std::int32_t>(i);
+            const std::uint16_t language = stemmerFor(page.lang);
             for (const LocalTerm& t : page.terms.Terms()) {
               Form& form = forms.Get(page.terms.Text(t), t.hash);
+              if (language != kNoLanguage) forms.OnPageOf(form, language);
               PutVarint(form.postings, static_cast<std::uint64_t>(number - form.lastPage));
               PutVarint(form.postings, std::uint64_t{t.count} * ranking::kFieldsScale + t.fields);
               form.positions += page.terms.EncodedPositions(t);
@@ -676,7 +753,86 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, con
     ++keys.back().forms;
   }
 
-  // Key pieces and their position pieces.
+  // A form's stored impact on page, from its posting's count and fields.
+  const auto impactOf = [&](const Form& form, std::int32_t page, std::uint64_t countFields) {
+    return ranking::StoredImpact(static_cast<std::uint32_t>(countFields / ranking::kFieldsScale),
+                                 static_cast<unsigned>(countFields % ranking::kFieldsScale),
+                                 lengths[static_cast<std::size_t>(page)], average, form.df, n);
+  };
+
+  // Stem groups: the stem of each form in each stemmer language of the pages it is on, once;
+  // a stem that two keys or more have is a group of those keys.
+  std::vector<std::uint32_t> keyOfForm(all.size());
+  for (std::size_t k = 0; k < keys.size(); ++k) {
+    for (std::uint32_t f = keys[k].firstForm; f < keys[k].firstForm + keys[k].forms; ++f) {
+      keyOfForm[order[f]] = static_cast<std::uint32_t>(k);
+    }
+  }
+  const std::vector<std::pair<std::uint32_t, std::uint16_t>> stemmed = forms.Languages();
+  const std::vector<std::string> stemOf = StemAll(forms, stemmed, stemmerLanguages, threads);
+  std::vector<std::pair<std::string_view, std::uint32_t>> stemKeys;
+  for (std::size_t i = 0; i < stemmed.size(); ++i) {
+    if (!stemOf[i].empty()) stemKeys.emplace_back(stemOf[i], keyOfForm[stemmed[i].first]);
+  }
+  std::sort(stemKeys.begin(), stemKeys.end());
+  stemKeys.erase(std::unique(stemKeys.begin(), stemKeys.end()), stemKeys.end());
+  std::vector<StemGroup> groups;
+  for (std::size_t i = 0; i < stemKeys.size();) {
+    std::size_t end = i + 1;
+    while (end < stemKeys.size() && stemKeys[end].first == stemKeys[i].first) ++end;
+    if (end - i >= 2) {
+      StemGroup& group = groups.emplace_back();
+      group.stem = stemKeys[i].first;
+      for (std::size_t m = i; m < end; ++m) group.members.push_back(stemKeys[m].second);
+    }
+    i = end;
+  }
+  std::vector<std::pair<std::string_view, std::uint32_t>>().swap(stemKeys);
+  // Each key's groups, in order of stem (groups are in that order).
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> keyGroups;
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    for (const std::uint32_t k : groups[g].members) {
+      keyGroups.emplace_back(k, static_cast<std::uint32_t>(g));
+    }
+  }
+  std::sort(keyGroups.begin(), keyGroups.end());
+  {
+    // A group's entry: its members, then for each page the highest impact of a member's form.
+    std::vector<std::uint32_t> bestOnPage(pageCount, 0);  // 0 when not touched yet
+    std::vector<std::int32_t> pagesTouched;
+    for (StemGroup& group : groups) {
+      pagesTouched.clear();
+      for (const std::uint32_t k : group.members) {
+        for (std::uint32_t f = keys[k].firstForm; f < keys[k].firstForm + keys[k].forms; ++f) {
+          const Form& form = *all[order[f]];
+          PieceReader postings(form.postings);
+          std::int32_t page = -1;
+          for (std::uint32_t p = 0; p < form.df; ++p) {
+            page += static_cast<std::int32_t>(postings.Varint());
+            const std::uint32_t impact = impactOf(form, page, postings.Varint());
+            std::uint32_t& best = bestOnPage[static_cast<std::size_t>(page)];
+            if (best == 0) pagesTouched.push_back(page);
+            best = std::max(best, impact);
+          }
+        }
+      }
+      std::sort(pagesTouched.begin(), pagesTouched.end());
+      PutVarint(group.body, group.members.size());
+      for (const std::uint32_t k : group.members) PutBytes(group.body, keys[k].text);
+      PutVarint(group.body, pagesTouched.size());
+      std::int32_t previous = 0;
+      for (const std::int32_t page : pagesTouched) {
+        PutVarint(group.body, static_cast<std::uint64_t>(page - previous));
+        PutVarint(group.body, bestOnPage[static_cast<std::size_t>(page)]);
+        bestOnPage[static_cast<std::size_t>(page)] = 0;
+        previous = page;
+      }
+    }
+  }
+
+  // Key pieces and their position pieces: the keys and stem groups in order of (text, kind).
+  // A piece closes only between entries of different texts, so that the shard a text falls in
+  // holds every entry of that text.
   std::vector<std::string> shardFirst;
   PieceContents keyContents(kKeysMagic, true, kKeysRawTarget);
   std::vector<std::string> positionContents;
@@ -692,19 +848,35 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, con
     positionBody.clear();
     positionKeys = 0;
   };
+  bool opened = false;
+  std::string_view lastText;
+  const auto open = [&](std::string_view text) {
+    if (!opened) {
+      shardFirst.emplace_back();
+      opened = true;
+    } else if (keyContents.Full() && text != lastText) {
+      keyContents.Close();
+      closePositions();
+      shardFirst.emplace_back(text);
+    }
+    lastText = text;
+  };
+  std::size_t nextGroup = 0;
+  const auto addGroup = [&] {
+    StemGroup& group = groups[nextGroup++];
+    open(group.stem);
+    keyContents.Add(group.stem, group.body, 1);
+    std::string().swap(group.body);
+  };
+  std::size_t nextKeyGroup = 0;
   std::string body;
   std::string formsBody;
   std::string keyPositions;
   std::vector<std::int32_t> keyPages;
   for (std::size_t k = 0; k < keys.size(); ++k) {
     Key& key = keys[k];
-    if (k == 0 || keyContents.Full()) {
-      if (k > 0) {
-        keyContents.Close();
-        closePositions();
-      }
-      shardFirst.push_back(k == 0 ? std::string() : std::string(key.text));
-    }
+    while (nextGroup < groups.size() && groups[nextGroup].stem < key.text) addGroup();
+    open(key.text);
     formsBody.clear();
     keyPositions.clear();
     keyPages.clear();
@@ -719,10 +891,7 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, con
         const auto delta = static_cast<std::int32_t>(postings.Varint());
         const std::uint64_t countFields = postings.Varint();
         page += delta;
-        const auto count = static_cast<std::uint32_t>(countFields / ranking::kFieldsScale);
-        const auto fields = static_cast<unsigned>(countFields % ranking::kFieldsScale);
-        const std::uint32_t impact = ranking::StoredImpact(
-            count, fields, lengths[static_cast<std::size_t>(page)], average, form.df, n);
+        const std::uint32_t impact = impactOf(form, page, countFields);
         PutVarint(formsBody,
                   p == 0 ? static_cast<std::uint64_t>(page) : static_cast<std::uint64_t>(delta));
         PutVarint(formsBody, countFields);
@@ -744,13 +913,21 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, con
     PutVarint(body, key.pages);
     PutVarint(body, key.forms);
     body += formsBody;
-    PutVarint(body, 0);  // stems
+    std::size_t stems = 0;
+    while (nextKeyGroup + stems < keyGroups.size() && keyGroups[nextKeyGroup + stems].first == k) {
+      ++stems;
+    }
+    PutVarint(body, stems);
+    for (; stems > 0; --stems) PutBytes(body, groups[keyGroups[nextKeyGroup++].second].stem);
     key.piece = static_cast<std::uint32_t>(keyContents.Count());
     key.body = static_cast<std::uint32_t>(keyContents.Add(key.text, body, 0));
     PutVarint(positionBody, keyPositions.size());
     positionBody += keyPositions;
     ++positionKeys;
+    while (nextGroup < groups.size() && groups[nextGroup].stem == key.text) addGroup();
   }
+  while (nextGroup < groups.size()) addGroup();
+  if (!opened) shardFirst.emplace_back();  // a bundle without words: one empty shard
   keyContents.Close();
   closePositions();
 

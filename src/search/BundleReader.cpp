@@ -247,6 +247,34 @@ std::optional<BundleReader::Key> BundleReader::FindKey(const std::string& key) {
   return std::nullopt;
 }
 
+std::optional<BundleReader::Stem> BundleReader::FindStem(const std::string& stem) {
+  const Piece& shard = Shard(ShardOf(shardFirst_, stem));
+  const auto it = std::lower_bound(shard.entries.begin(), shard.entries.end(), stem,
+                                   [](const Entry& e, const std::string& k) { return e.text < k; });
+  for (auto at = it; at != shard.entries.end() && at->text == stem; ++at) {
+    if (at->kind != 1) continue;
+    Stem found;
+    PieceReader in(at->body);
+    const std::uint64_t members = in.Varint();
+    for (std::uint64_t m = 0; m < members && !in.Failed(); ++m)
+      found.members.emplace_back(in.Bytes());
+    const std::uint64_t count = in.Varint();
+    std::int64_t page = 0;
+    for (std::uint64_t p = 0; p < count && !in.Failed(); ++p) {
+      page = p == 0 ? static_cast<std::int64_t>(in.Varint())
+                    : page + static_cast<std::int64_t>(in.Varint());
+      const auto impact = static_cast<std::uint32_t>(in.Varint());
+      if (page > INT32_MAX) break;
+      found.best.push_back({static_cast<std::int32_t>(page), impact});
+    }
+    if (in.Failed()) {
+      throw BundleError("the search bundle in " + path_ + " is damaged: the entry of a stem");
+    }
+    return found;
+  }
+  return std::nullopt;
+}
+
 BundleReader::Prefix BundleReader::FindPrefix(const std::string& prefix) {
   Prefix found;
   const std::size_t first = ShardOf(shardFirst_, prefix);

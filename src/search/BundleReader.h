@@ -34,6 +34,11 @@ class BundleReader {
     std::vector<Form> forms;
     std::vector<std::string> stems;
   };
+  // A stem group: its member keys, and for each page the highest impact of a member's form.
+  struct Stem {
+    std::vector<std::string> members;
+    std::vector<std::pair<std::int32_t, std::uint32_t>> best;
+  };
   // What a prefix matches: its keys with their page counts, most pages first, and for each page
   // the highest impact of a form of those keys.
   struct Prefix {
@@ -58,6 +63,8 @@ class BundleReader {
   // The entry of key, or none. The readers below throw BundleError when a piece is missing or
   // damaged.
   std::optional<Key> FindKey(const std::string& key);
+  // The stem group of stem, or none.
+  std::optional<Stem> FindStem(const std::string& stem);
   // The 50 keys that begin with prefix and have the most pages, with their pages' best impacts.
   Prefix FindPrefix(const std::string& prefix);
   // The positions of form of key on each page it occurs on, ascending.

@@ -21,15 +21,18 @@ namespace {
 struct TermMatch {
   std::string key;
   std::vector<double> best;
+  std::vector<bool> direct;  // matched by more than its stem groups
   std::vector<std::string> forms;
   int phrase = -1;
   std::size_t slot = 0;  // its place in the query: fallback runs share their word's
   bool any = false;
 
-  void Consider(std::int32_t page, double score) {
+  // A match other than a stem group's (stem false) or a stem group's.
+  void Consider(std::int32_t page, double score, bool stem = false) {
     if (page < 0 || static_cast<std::size_t>(page) >= best.size()) return;
     auto& b = best[static_cast<std::size_t>(page)];
     if (score > b) b = score;
+    if (!stem) direct[static_cast<std::size_t>(page)] = true;
     any = true;
   }
 };
@@ -38,6 +41,7 @@ TermMatch Match(BundleReader& bundle, const std::string& text, bool prefix) {
   TermMatch match;
   match.key = SearchKey(text);
   match.best.assign(bundle.Pages(), -1);
+  match.direct.assign(bundle.Pages(), false);
   const std::string folded = FoldCase(text);
   bool isKey = false;
   if (const auto entry = bundle.FindKey(match.key)) {
@@ -48,6 +52,13 @@ TermMatch Match(BundleReader& bundle, const std::string& text, bool prefix) {
         match.Consider(p.page, factor * p.impact / ranking::kImpactScale);
       }
       match.forms.push_back(form.text);
+    }
+    for (const std::string& stem : entry->stems) {
+      if (const auto group = bundle.FindStem(stem)) {
+        for (const auto& [page, impact] : group->best) {
+          match.Consider(page, ranking::kStem * impact / ranking::kImpactScale, true);
+        }
+      }
     }
   }
   if (prefix && !match.key.empty()) {
@@ -230,12 +241,17 @@ SearchResult SearchBundle(BundleReader& bundle, const Query& query) {
     }
     if (!all) continue;
     double score = 0;
-    for (const TermMatch& m : matches) score += m.best[page];
-    hits.push_back({number, score});
+    bool stemmed = false;
+    for (const TermMatch& m : matches) {
+      score += m.best[page];
+      stemmed = stemmed || !m.direct[page];
+    }
+    hits.push_back({number, score, stemmed});
   }
-  // Scores are compared at nine decimal places (as the page compares them); equal ones go by
-  // page number.
+  // Pages that need a stem group come last; scores are compared at nine decimal places (as the
+  // page compares them); equal ones go by page number.
   std::sort(hits.begin(), hits.end(), [](const SearchHit& a, const SearchHit& b) {
+    if (a.stemmed != b.stemmed) return b.stemmed;
     const double x = std::round(a.score * 1e9);
     const double y = std::round(b.score * 1e9);
     if (x != y) return x > y;

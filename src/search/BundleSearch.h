@@ -20,6 +20,7 @@ class BundleReader;
 struct SearchHit {
   std::int32_t page;
   double score;
+  bool stemmed;  // a term matches the page only by a stem group
 };
 
 struct SearchResult {
@@ -28,8 +29,9 @@ struct SearchResult {
   std::vector<std::pair<std::string, std::string>> corrections;
 };
 
-// The pages that match query, best first (scores equal at nine decimal places go by page
-// number). Throws BundleError when a piece it needs is missing or damaged.
+// The pages that match query, best first: those that some term matches only by a stem group
+// after the others, then by score (scores equal at nine decimal places go by page number). Throws
+// BundleError when a piece it needs is missing or damaged.
 SearchResult SearchBundle(BundleReader& bundle, const Query& query);
 
 // The optimal-string-alignment distance between a and b, counted in code points, or limit + 1

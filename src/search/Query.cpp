@@ -2,18 +2,12 @@
 
 #include "model/TextOrder.h"
 #include "model/TrimWord.h"
+#include "model/Utf8Class.h"
 #include "search/SearchTerms.h"
 
 namespace quarry {
 
 namespace {
-
-// The Unicode spaces that cut words, besides ASCII white space: U+0085, U+00A0, U+1680,
-// U+2000-U+200A, U+2028, U+2029, U+202F, U+205F, U+3000.
-bool IsUnicodeSpace(char32_t cp) {
-  return cp == 0x85 || cp == 0xA0 || cp == 0x1680 || (cp >= 0x2000 && cp <= 0x200A) ||
-         cp == 0x2028 || cp == 0x2029 || cp == 0x202F || cp == 0x205F || cp == 0x3000;
-}
 
 struct RawWord {
   std::string bytes;
@@ -24,12 +18,7 @@ struct RawWord {
 }  // namespace
 
 std::size_t WhiteSpaceAt(std::string_view text, std::size_t at) {
-  const char c = text[at];
-  if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') return 1;
-  if (static_cast<unsigned char>(c) < 0x80) return 0;
-  char32_t cp = 0;
-  const std::size_t length = DecodeCodePoint(text.data() + at, text.size() - at, cp);
-  return length > 0 && IsUnicodeSpace(cp) ? length : 0;
+  return WhiteSpaceLength(text.data() + at, text.size() - at);
 }
 
 Query ParseQuery(std::string_view text, bool typing) {

@@ -32,8 +32,8 @@ Query ParseQuery(std::string_view text, bool typing);
 // it falls back to, and the terms of a phrase in double quotes.
 std::string DescribeQuery(const Query& query);
 
-// True when text holds white space that cuts words: ASCII white space, or one of the Unicode
-// spaces the text filter treats as white space, at at. Gives its length in bytes, or 0.
+// The length in bytes of the white space that cuts words at text[at] (WhiteSpaceLength: ASCII
+// white space and the Unicode spaces the text filter treats as white space), or 0.
 std::size_t WhiteSpaceAt(std::string_view text, std::size_t at);
 
 }  // namespace quarry

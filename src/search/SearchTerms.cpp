@@ -67,6 +67,11 @@ bool IsLetterMarkOrNumber(char32_t codePoint) {
   return category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_NO;
 }
 
+bool IsLetterOrMark(char32_t codePoint) {
+  const utf8proc_category_t category = utf8proc_category(static_cast<utf8proc_int32_t>(codePoint));
+  return category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_ME;
+}
+
 bool IsAsciiAlphanumeric(std::string_view text) {
   for (const char c : text) {
     const auto b = static_cast<unsigned char>(c);

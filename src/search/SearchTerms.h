@@ -50,6 +50,7 @@ void AppendSearchKey(std::string_view text, std::string& out);
 // or 0 for a byte that begins none.
 std::size_t DecodeCodePoint(const char* text, std::size_t size, char32_t& codePoint);
 bool IsLetterMarkOrNumber(char32_t codePoint);
+bool IsLetterOrMark(char32_t codePoint);
 
 template <class RunCallback>
 void ForEachRun(std::string_view text, RunCallback&& run) {

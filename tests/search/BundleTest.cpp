@@ -102,6 +102,24 @@ TEST(BundleTest, RanksTheSampleSiteAsTheTableSays) {
   EXPECT_EQ(page->second, "index.html");
 }
 
+TEST(BundleTest, SearchesTheMultilingualSiteAsTheTableSays) {
+  TestDirectory dir("bundle");
+  Indexed index;
+  IndexSite(std::string(QUARRY_TEST_DATA_DIR) + "/multilingual", index);
+  ASSERT_TRUE(WriteBundle(dir / "out", MakeBundle(index)).empty());
+  BundleReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(dir / "out", error)) << error;
+  for (const CaseRow& row : ReadCaseTable("multilingual-cases.tsv")) {
+    std::string urls;
+    for (const SearchHit& hit : SearchBundle(reader, ParseQuery(row.in, false)).hits) {
+      urls += (urls.empty() ? "" : " ") +
+              reader.PageOf(hit.page).value_or(std::pair<std::string, std::string>()).second;
+    }
+    EXPECT_EQ(urls, row.out) << "multilingual-cases.tsv:" << row.line << " " << row.in;
+  }
+}
+
 TEST(BundleTest, APageChangedSinceItWasIndexedStopsTheBuild) {
   TestDirectory dir("bundle");
   fs::copy(std::string(QUARRY_TEST_DATA_DIR) + "/site", dir / "site",
@@ -169,6 +187,15 @@ TEST(BundleTest, NewPiecesComeBeforeTheManifestAndOnlyOurOldOnesGo) {
   ASSERT_TRUE(reader.Open(out, error)) << error;
   EXPECT_EQ(Pages(reader, "gamma"), "0");
   EXPECT_EQ(Pages(reader, "alpha"), "");
+
+  // A bundle of no page (the only one is marked noindex) still has its one shard.
+  dir.Write("alpha/page.html", "<meta name=\"robots\" content=\"noindex\">alpha shared words");
+  Indexed none;
+  IndexSite(dir / "alpha", none);
+  ASSERT_TRUE(WriteBundle(out, MakeBundle(none)).empty());
+  BundleReader empty;
+  ASSERT_TRUE(empty.Open(out, error)) << error;
+  EXPECT_EQ(Pages(empty, "alpha"), "");
 }
 
 TEST(BundleTest, NamesItDidNotWriteAreRefusedAndDamageIsFound) {

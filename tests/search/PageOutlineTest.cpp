@@ -32,7 +32,8 @@ TEST(PageOutlineTest, TitleHeadingsAndTextAsAReaderSeesThem) {
       {"<h2 id=own>A</h2><h2><a name=\"in\"></a>B</h2><section id=s><div><h3>C</h3></div></section>"
        "<h4>D</h4>",
        "A | 2 own:A, 2 in:B, 3 s:C, 4 :D | A B C D | "},
-      {"<h2 id=\"a&amp;b\">Q &lt;x&gt; <code>f()</code></h2>", "Q <x> f() | 2 a&b:Q <x> f() | Q <x> f() | "},
+      {"<h2 id=\"a&amp;b\">Q &lt;x&gt; <code>f()</code></h2>",
+       "Q <x> f() | 2 a&b:Q <x> f() | Q <x> f() | "},
       // Never visible text: head, scripts, styles, comments, ignored elements and all they hold.
       {"<head><style>h1{}</style><meta name=robots content='NOINDEX'></head><body>a<!-- b -->c"
        "<script>d</script><div data-quarry-ignore><div>e</div>f</div>g<template>h</template>",

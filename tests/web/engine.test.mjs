@@ -214,12 +214,10 @@ test("search answers as quarry-cli search does on the sample site", () => {
   const index = buildIndex(expected("qrywDb.dat"), expected("qryfDb.dat"), expected("qryiDb.dat"),
     { siteRoot: "http://127.0.0.1/", strip: ["site/"] });
   assert.deepEqual([index.pages, index.words, index.problems], [11, 116, []]);
-  const rows = [
-    ["the guide", [2, 6, 7, 8]], ["THE Guide.", [2, 6, 7, 8]], ["r*", [2, 4, 5, 7, 9]],
-    ["guide nothere", []], ["a", []], ["*", []], ["text step", [6, 8]],
-  ];
   const found = (query) => index.search(query).map((r) => r.page);
-  for (const [query, pages] of rows) assert.deepEqual(found(query).sort((a, b) => a - b), pages, query);
+  for (const [query, pages = ""] of table("search-cases.tsv").map((row) => row.map(text))) {
+    assert.deepEqual(found(query).sort((a, b) => a - b), pages.split(" ").filter(Boolean).map(Number), query);
+  }
   assert.deepEqual(index.search("hidden")[0],
     { page: 0, path: "site/_hidden.html", url: "http://127.0.0.1/_hidden.html", title: "hidden page" });
   // Title and path matches first (6, 8), then page order (2, 7); the stored title "  the guide  ".
@@ -477,10 +475,12 @@ const bundleCli = (() => {
   }
 })();
 
-test("the sample site's bundle ranks as the shared table says", { skip: !bundleCli && "quarry-cli writes no bundle" }, async (t) => {
+// Serves the bundle that quarry-cli web writes for a copy of the site tests/data/NAME; returns the
+// search opened on it.
+async function cliBundle(t, name) {
   const work = scratch("ranking");
   t.after(() => rmSync(work, { recursive: true, force: true }));
-  cpSync(new URL("site", data).pathname, join(work, "site"), { recursive: true, verbatimSymlinks: true });
+  cpSync(new URL(name, data).pathname, join(work, "site"), { recursive: true, verbatimSymlinks: true });
   const web = cli(["web", "-q", "--site", "site", "--db", "db"], work);
   assert.equal(web.status, 0, web.stderr);
   const folder = join(work, "site/_search");
@@ -488,11 +488,26 @@ test("the sample site's bundle ranks as the shared table says", { skip: !bundleC
     const path = join(folder, decodeURIComponent(new URL(url).pathname.replace("/_search/", "")));
     return existsSync(path) ? new Response(readFileSync(path)) : new Response("", { status: 404 });
   });
-  const search = await openSearch(MANIFEST);
-  const rows = readFileSync(new URL("ranking-cases.tsv", data), "utf8").split("\n")
-    .filter((line) => line !== "" && !line.startsWith("#")).map((line) => line.split("\t"));
+  return openSearch(MANIFEST);
+}
+
+const rowsOf = (name) => readFileSync(new URL(name, data), "utf8").split("\n")
+  .filter((line) => line !== "" && !line.startsWith("#")).map((line) => line.split("\t"));
+
+test("the sample site's bundle ranks as the shared table says", { skip: !bundleCli && "quarry-cli writes no bundle" }, async (t) => {
+  const search = await cliBundle(t, "site");
+  const rows = rowsOf("ranking-cases.tsv");
   assert.ok(rows.length > 15);
   for (const [query, pages] of rows) {
     assert.deepEqual((await search.search(query)).pages, pages.split(" ").filter(Boolean).map(Number), query);
+  }
+});
+
+test("the multilingual site's bundle answers as the shared table says", { skip: !bundleCli && "quarry-cli writes no bundle" }, async (t) => {
+  const search = await cliBundle(t, "multilingual");
+  for (const [query, urls] of rowsOf("multilingual-cases.tsv")) {
+    const found = await search.search(query);
+    const items = await search.items(found, 0, found.pages.length);
+    assert.deepEqual(items.map((item) => decodeURI(item.url.replace("http://127.0.0.1/", ""))), urls.split(" ").filter(Boolean), query);
   }
 });
