@@ -428,18 +428,30 @@ export class Bundle {
 
   /**
    * The entry of a prefix (byte string) in the prefix pieces, or null when it needs none: when
-   * all keys that begin with it lie in the one shard it falls in. wait, when given, is awaited
-   * before a prefix piece is fetched (not when it is at hand); when it rejects, so does this.
+   * all keys that begin with it lie in the one shard it falls in.
    * @param {string} prefix
-   * @param {() => Promise<unknown>} [wait]
    * @returns {Promise<PrefixEntry | null>}
    */
-  async prefixEntry(prefix, wait) {
-    if (!this.prefixSpansShards(prefix) || this.prefixFirst.length === 0) return null;
-    const hash = Bundle.hashAt(this.info.prefixes.hashes, lastAtMost(this.prefixFirst, prefix));
-    if (wait && !this.pieces.has(`x-${hash}`)) await wait();
+  async prefixEntry(prefix) {
+    const hash = this.prefixPieceOf(prefix);
+    if (hash === null) return null;
     const entries = await this.piece("x", hash, decodePrefixPiece);
     return entries.get(prefix) ?? { keys: [], postings: { pages: new Int32Array(0), values: new Int32Array(0), fields: null, counts: null } };
+  }
+
+  /**
+   * Does prefix (a byte string) need a prefix piece that is not at hand?
+   * @param {string} prefix
+   */
+  prefixPieceMissing(prefix) {
+    const hash = this.prefixPieceOf(prefix);
+    return hash !== null && !this.pieces.has(`x-${hash}`);
+  }
+
+  // The hash of the prefix piece that prefix needs, or null.
+  prefixPieceOf(prefix) {
+    if (!this.prefixSpansShards(prefix) || this.prefixFirst.length === 0) return null;
+    return Bundle.hashAt(this.info.prefixes.hashes, lastAtMost(this.prefixFirst, prefix));
   }
 
   /**

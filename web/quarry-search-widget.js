@@ -9,7 +9,8 @@
 // fragment) are fetched only once the box's text has rested for REST_MS, or at once when the
 // visitor asked for it (Enter, `?q=`, the back button, more results), and are filled in where
 // the result stands. A search while typing that needs a prefix piece (a short prefix, mostly
-// typed on the way to a longer word) waits as long before fetching it. The root's data-shown names the query whose results are on screen,
+// typed on the way to a longer word) waits as long before fetching it and the key piece the
+// prefix falls in. The root's data-shown names the query whose results are on screen,
 // data-detailed the one whose results are on screen in full.
 
 import { openSearch } from "./quarry-search-engine.js";
