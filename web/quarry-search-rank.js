@@ -231,9 +231,19 @@ export async function searchBundle(bundle, query, { typing = false, waitForPrefi
   const terms = [];
   let corrected = false;
   const shown = [];
+  let nextPhrase = Math.max(-1, ...cut.map((t) => t.phrase)) + 1;
   for (const term of cut) {
     const slot = term.phrase < 0 ? 0 : (slotOf.get(term.phrase) ?? -1) + 1;
     if (term.phrase >= 0) slotOf.set(term.phrase, slot);
+    if (term.cjk) {
+      // Its pieces at one position: in the phrase it stands in, else as a phrase of its own.
+      const phrase = term.phrase >= 0 ? term.phrase : nextPhrase++;
+      for (const piece of term.runs) {
+        terms.push(await resolve(bundle, { ...term, text: piece, key: keyOf(piece), runs: [], phrase }, slot, waitForPrefix));
+      }
+      shown.push(term.text);
+      continue;
+    }
     let resolved = await resolve(bundle, term, slot, waitForPrefix);
     if (resolved.matches.length === 0 && term.runs.length > 0) {
       // A whole word that is no key: its runs, each a term at the word's place.

@@ -113,27 +113,27 @@ MainDialog::MainDialog(std::unique_ptr<UserPrompts> prompts_)
   pageListBox->SetAcceptFileDrops(true);
   helpFile = HelpWindow::FindHelpFile();
 
-  connect(saveButton, &QPushButton::clicked, this, [this] { RunCommand([this] { OnSave(); }); });
-  connect(addPagesButton, &QPushButton::clicked, this,
-          [this] { RunCommand([this] { OnAddPages(); }); });
-  connect(openButton, &QPushButton::clicked, this,
-          [this] { RunCommand([this] { OnOpenClose(); }); });
-  connect(buildButton, &QPushButton::clicked, this, [this] { RunCommand([this] { OnBuild(); }); });
-  connect(newButton, &QPushButton::clicked, this, [this] { RunCommand([this] { OnNew(); }); });
+  // Each button, and the About action, runs its handler as one command (RunCommand).
+  const auto command = [this](auto* sender, auto signal, void (MainDialog::*handler)()) {
+    connect(sender, signal, this,
+            [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+  };
+  command(saveButton, &QPushButton::clicked, &MainDialog::OnSave);
+  command(addPagesButton, &QPushButton::clicked, &MainDialog::OnAddPages);
+  command(openButton, &QPushButton::clicked, &MainDialog::OnOpenClose);
+  command(buildButton, &QPushButton::clicked, &MainDialog::OnBuild);
+  command(newButton, &QPushButton::clicked, &MainDialog::OnNew);
+  command(ui->removeWordsButton, &QPushButton::clicked, &MainDialog::OnRemoveWords);
+  command(ui->removePagesButton, &QPushButton::clicked, &MainDialog::OnRemovePages);
+  command(ui->helpButton, &QPushButton::clicked, &MainDialog::OnHelp);
+  command(aboutAction, &QAction::triggered, &MainDialog::OnAbout);
   connect(pageListBox, &ByteListBox::FilesDropped, this, [this](const QStringList& dropped) {
     std::vector<std::string> paths;
     paths.reserve(static_cast<std::size_t>(dropped.size()));
     for (const QString& path : dropped) paths.push_back(PathBytes(path));
     RunCommand([this, &paths] { OnDropFiles(paths); });
   });
-  connect(ui->removeWordsButton, &QPushButton::clicked, this,
-          [this] { RunCommand([this] { OnRemoveWords(); }); });
-  connect(ui->removePagesButton, &QPushButton::clicked, this,
-          [this] { RunCommand([this] { OnRemovePages(); }); });
   connect(ui->exitButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(ui->helpButton, &QPushButton::clicked, this,
-          [this] { RunCommand([this] { OnHelp(); }); });
-  connect(aboutAction, &QAction::triggered, this, [this] { RunCommand([this] { OnAbout(); }); });
 
   // The first transfer: every label starts empty, the status line included.
   TransferLabels();

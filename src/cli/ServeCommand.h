@@ -13,11 +13,6 @@ class ServeCommand : public Command {
   explicit ServeCommand(CLI::App& parent);
   int Run() override;
 
-  // The Content-Type sent for a file named name, chosen by its extension (ASCII case
-  // ignored): .html and .htm text/html, .js text/javascript, .css text/css, .json
-  // application/json, a few image and font types, anything else application/octet-stream.
-  static const char* ContentType(const std::string& name);
-
  private:
   std::string site_;
   int port_ = 8000;

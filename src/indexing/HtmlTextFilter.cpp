@@ -356,10 +356,13 @@ std::int32_t NumericReference(std::string_view name) {
 }
 
 // The code point an entity name beyond the table stands for, or -1.
-std::int32_t EntityCodePoint(std::string_view name) {
-  if (name.starts_with('#')) return NumericReference(name);
+std::int32_t NamedCodePoint(std::string_view name) {
   const auto* found = std::ranges::lower_bound(kNamedEntities, name, {}, &NamedEntity::name);
   return found != std::end(kNamedEntities) && found->name == name ? found->codePoint : -1;
+}
+
+std::int32_t EntityCodePoint(std::string_view name) {
+  return name.starts_with('#') ? NumericReference(name) : NamedCodePoint(name);
 }
 
 // Whether an entity's code point becomes its character: not for NUL, the controls, the blank,
@@ -458,6 +461,8 @@ void Append(std::string_view bytes, char*& out) {
 constexpr std::size_t kSlack = std::max(kMaxTagAppend, kMaxEntityAppend);
 
 }  // namespace
+
+std::int32_t HtmlEntityNameCodePoint(std::string_view name) { return NamedCodePoint(name); }
 
 int HtmlTextFilter::LoadPage(PageFile& file) {
   Filter(file.ReadRest());  // PageFile has turned NUL bytes into blanks

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -93,5 +94,10 @@ class HtmlTextFilter {
   std::size_t textSize_ = 0;
   std::size_t readPosition_ = 0;
 };
+
+// The code point of one of HTML's entity names (libxml2's 253, compared case-sensitively,
+// without the '&' and ';'), or -1 for any other name. The page outline decodes titles and
+// excerpt text by the same list.
+std::int32_t HtmlEntityNameCodePoint(std::string_view name);
 
 }  // namespace quarry

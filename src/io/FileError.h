@@ -1,6 +1,8 @@
 // The one error of Quarry's file layer: a read, write, seek, flush, rename or set-length that
-// failed. It carries the operating system's text for the failure. The core never catches it;
-// each command of the window and of the command line catches it once and shows what().
+// failed. It carries the operating system's text for the failure. The core lets it pass, but
+// for IndexDatabase's save, which catches it only to undo or finish its replacement of the
+// files and throws it on as a SaveError (a FileError that says what the disk holds); each
+// command of the window and of the command line catches it once and shows what().
 #pragma once
 
 #include <stdexcept>

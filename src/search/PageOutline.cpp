@@ -8,6 +8,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "indexing/HtmlTextFilter.h"
 #include "model/TextOrder.h"
 
 namespace quarry {
@@ -43,35 +44,6 @@ void AppendUtf8(char32_t cp, std::string& out) {
     out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
-}
-
-struct NamedReference {
-  std::string_view name;
-  char32_t codePoint;
-};
-constexpr NamedReference kNamedReferences[] = {
-    {"amp", '&'},      {"lt", '<'},       {"gt", '>'},        {"quot", '"'},
-    {"apos", '\''},    {"nbsp", 0xA0},    {"copy", 0xA9},     {"reg", 0xAE},
-    {"trade", 0x2122}, {"mdash", 0x2014}, {"ndash", 0x2013},  {"hellip", 0x2026},
-    {"rsquo", 0x2019}, {"lsquo", 0x2018}, {"rdquo", 0x201D},  {"ldquo", 0x201C},
-    {"laquo", 0xAB},   {"raquo", 0xBB},   {"middot", 0xB7},   {"bull", 0x2022},
-    {"rarr", 0x2192},  {"larr", 0x2190},  {"uarr", 0x2191},   {"darr", 0x2193},
-    {"times", 0xD7},   {"divide", 0xF7},  {"sect", 0xA7},     {"para", 0xB6},
-    {"eacute", 0xE9},  {"egrave", 0xE8},  {"agrave", 0xE0},   {"aacute", 0xE1},
-    {"ouml", 0xF6},    {"uuml", 0xFC},    {"auml", 0xE4},     {"szlig", 0xDF},
-    {"ccedil", 0xE7},  {"iacute", 0xED},  {"oacute", 0xF3},   {"uacute", 0xFA},
-    {"ntilde", 0xF1},  {"Eacute", 0xC9},  {"deg", 0xB0},      {"plusmn", 0xB1},
-    {"le", 0x2264},    {"ge", 0x2265},    {"ne", 0x2260},     {"minus", 0x2212},
-    {"lambda", 0x3BB}, {"alpha", 0x3B1},  {"beta", 0x3B2},    {"pi", 0x3C0},
-    {"zwj", 0x200D},   {"zwnj", 0x200C},  {"shy", 0xAD},      {"thinsp", 0x2009},
-    {"ensp", 0x2002},  {"emsp", 0x2003},  {"dagger", 0x2020}, {"euro", 0x20AC},
-};
-
-char32_t LookupName(std::string_view name) {
-  for (const NamedReference& r : kNamedReferences) {
-    if (r.name == name) return r.codePoint;
-  }
-  return 0;
 }
 
 // What the outline knows of a tag name.
@@ -450,9 +422,9 @@ std::size_t DecodeCharacterReference(std::string_view text, std::string& out) {
     ++i;
   }
   if (i >= text.size() || text[i] != ';') return 0;
-  const char32_t cp = LookupName(text.substr(1, i - 1));
-  if (cp == 0) return 0;
-  AppendUtf8(cp, out);
+  const std::int32_t cp = HtmlEntityNameCodePoint(text.substr(1, i - 1));
+  if (cp <= 0) return 0;
+  AppendUtf8(static_cast<char32_t>(cp), out);
   return i + 1;
 }
 

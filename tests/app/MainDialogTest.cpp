@@ -48,7 +48,7 @@ std::pair<qint32, qint32> Header(const char* name) {
 // name, when one was set, to every caption that does not already end with it.
 QString ShownCaption(const QWidget& window) {
   const QString name = QGuiApplication::applicationDisplayName();
-  const QString title = window.windowTitle();
+  QString title = window.windowTitle();
   if (name == QCoreApplication::applicationName() || title.endsWith(name)) return title;
   return title + QStringLiteral(" \u2014 ") + name;
 }

@@ -40,7 +40,7 @@ class BadDatabaseTest : public ::testing::Test {
     return r;
   }
 
-  RunResult Build(std::vector<std::string> prefix = {}) {
+  RunResult Build(const std::vector<std::string>& prefix = {}) {
     return Cli({"index", "--db", db_, "--no-progress", site_}, prefix);
   }
 
@@ -78,14 +78,14 @@ TEST_F(BadDatabaseTest, MissingDatabaseIsReportedNotCreatedByReadingCommands) {
 // Runs the rest of the command line in a private mount namespace in which db is mounted
 // read-only, or returns an empty prefix when this process may not do that.
 std::vector<std::string> ReadOnlyMountPrefix(const std::string& db, const std::string& cwd) {
-  const std::vector<std::string> prefix = {"/usr/bin/unshare",
-                                           "-m",
-                                           "--propagation",
-                                           "private",
-                                           "/bin/sh",
-                                           "-c",
-                                           "mount --bind -o ro \"$0\" \"$0\" && exec \"$@\"",
-                                           db};
+  std::vector<std::string> prefix = {"/usr/bin/unshare",
+                                     "-m",
+                                     "--propagation",
+                                     "private",
+                                     "/bin/sh",
+                                     "-c",
+                                     "mount --bind -o ro \"$0\" \"$0\" && exec \"$@\"",
+                                     db};
   std::vector<std::string> probe = prefix;
   probe.push_back("/bin/true");
   if (!std::filesystem::exists(prefix[0]) || RunProgram(probe, cwd, 30).exitCode != 0) return {};
@@ -120,8 +120,8 @@ TEST_F(BadDatabaseTest, ReadOnlyDatabaseIsReadButNotWritten) {
 
 // Runs the rest of the command line as the user nobody, when this process is root and may.
 std::vector<std::string> AsNobodyPrefix(const std::string& cwd) {
-  const std::vector<std::string> prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                           "--clear-groups"};
+  std::vector<std::string> prefix = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                     "--clear-groups"};
   std::vector<std::string> probe = prefix;
   probe.push_back("/bin/true");
   if (geteuid() != 0 || !std::filesystem::exists(prefix[0]) ||

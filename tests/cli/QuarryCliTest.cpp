@@ -581,7 +581,7 @@ TEST_F(QuarryCliTest, WebWithoutBundleWritesThePageAndItsSettings) {
     ASSERT_EQ(web.status, 0) << web.err;
     // A copy of the index beside a page written elsewhere is recorded after the settings.
     const std::string settings = ReadFile(Path(row.settingsIn) + "/quarry-search.json");
-    EXPECT_EQ(settings.substr(0, settings.find("]") + 1),
+    EXPECT_EQ(settings.substr(0, settings.find(']') + 1),
               "{\n  \"generator\": \"quarry-cli web\",\n  \"version\": 1,\n  \"index\": \"./\",\n"
               "  \"siteRoot\": \"" +
                   row.siteRoot + "\",\n  \"strip\": [" + row.strip + "]")

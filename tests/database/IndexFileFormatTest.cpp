@@ -196,7 +196,8 @@ TEST_F(IndexFileFormatTest, RecordPastEndOfFile) {
   const std::string whole = Word("abc", {5, 7});
   EXPECT_EQ(ReadWords(Header(2, 0) + Word("b", {1}) + whole.substr(0, whole.size() - 1)),
             (Words{{"b", {1}}}));
-  EXPECT_EQ(ReadWords(Header(2, 0) + Word("b", {1}) + "\x10\x00"), (Words{{"b", {1}}}));
+  EXPECT_EQ(ReadWords(Header(2, 0) + Word("b", {1}) + std::string("\x10\x00", 2)),
+            (Words{{"b", {1}}}));
   EXPECT_EQ(ReadWords(Header(2, 0) + Int(-4) + Word("b", {1})), Words{});
 }
 

@@ -82,7 +82,7 @@ RunResult Build(const std::vector<std::string>& paths, unsigned jobs, const Setu
 }
 
 RunResult ExpectSameForEveryJobs(const std::vector<std::string>& paths, const Setup& setup = {}) {
-  const RunResult one = Build(paths, 1, setup);
+  RunResult one = Build(paths, 1, setup);
   EXPECT_FALSE(one.lists.empty());
   for (const unsigned jobs : kJobs) {
     SCOPED_TRACE(jobs);

@@ -252,6 +252,7 @@ TEST(WordListTest, AppendInDescendingOrderStaysRegularAndClearStartsAfresh) {
 TEST(WordListTest, ManyWordsStayFindableThroughRemovals) {
   std::mt19937 rng(11);
   std::vector<std::string> words;
+  words.reserve(6000);
   for (int i = 0; i < 6000; ++i) words.push_back(std::to_string(rng() % 100000).insert(0, 1, 'w'));
   std::set<std::string, std::greater<>> expected(words.begin(), words.end());
   WordList list;
@@ -276,7 +277,7 @@ class ReferenceList {
   };
 
   void AddWord(const std::string& word, std::int32_t page) {
-    const std::string cut = std::string(word.substr(0, 511).c_str());
+    const std::string cut = word.substr(0, std::min<std::size_t>(word.find('\0'), 511));
     char work[kWordBufferSize];
     const std::string text = LowerAscii(TrimWord(cut.c_str(), work));
     if (text.empty()) return;

@@ -159,6 +159,16 @@ test("queries are cut into terms as the shared table says", () => {
   }
 });
 
+test("Chinese, Japanese and Korean words are searched by the shared table's pieces", () => {
+  const rows = table("cjk-cases.tsv");
+  assert.ok(rows.length > 10);
+  for (const [input, want = new Uint8Array()] of rows) {
+    const [term] = cutQuery(text(input), { typing: true });
+    assert.equal(term.cjk ? term.runs.join(" ") : "", text(want), text(input));
+    assert.ok(!(term.cjk && term.prefix), text(input));
+  }
+});
+
 test("a query is cut into words at white space as the shared table says", () => {
   const utf8 = new TextDecoder("utf-8", { fatal: true });
   const rows = table("space-cases.tsv").filter(([input]) => {

@@ -32,7 +32,10 @@ constexpr int kOpenAttempts = 100;
 constexpr DWORD kLockOffsetHigh = 0x40000000;
 constexpr DWORD kLockOffsetLow = 0;
 
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd)); }
+// The C runtime gives the descriptor's handle as an integer.
+HANDLE HandleOf(int fd) {
+  return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));  // NOLINT(performance-no-int-to-ptr)
+}
 
 // Where a positional read or write starts.
 OVERLAPPED At(std::uint64_t position) {

@@ -22,7 +22,10 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
   throw FileError(path, windows::SystemMessage(error), windows::ErrnoOf(error));
 }
 
-HANDLE HandleOf(int fd) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd)); }
+// The folder's handle is kept in the int member that the POSIX side keeps its descriptor in.
+HANDLE HandleOf(int fd) {
+  return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));  // NOLINT(performance-no-int-to-ptr)
+}
 
 }  // namespace
 
