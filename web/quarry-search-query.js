@@ -185,9 +185,10 @@ export function keyBytes(bytes) {
  * word while typing); typed: only the last word while typing made it a prefix; phrase: the
  * number of its phrase (the terms of one phrase stand at consecutive positions), -1 for none;
  * runs: what the whole word falls back to when it is no key (its runs of two code points or
- * more), else [].
+ * more), else []; cjk: the word holds Chinese, Japanese or Korean and is searched by its runs
+ * (then its pieces, cjkPieces) at one position, never as a prefix.
  * @typedef {{ text: string, key: string, prefix: boolean, typed: boolean, phrase: number,
- *   runs: string[] }} QueryTerm
+ *   runs: string[], cjk: boolean }} QueryTerm
  */
 
 const RUN = /[\p{L}\p{M}\p{N}]+/gu;
@@ -201,13 +202,56 @@ export function runsOf(text) {
   return (text.match(RUN) ?? []).filter((run) => run.length > 1 && [...run].length > 1);
 }
 
+const CJK = /[\p{Script=Han}\p{Script=Hiragana}\p{Script=Katakana}\p{Script=Hangul}]/u;
+const JOINS = /[\p{Script=Common}\p{Script=Inherited}]/u;
+const LETTER = /[\p{L}\p{M}]/u;
+
+/**
+ * The pieces a run of letters, marks and numbers holding Chinese, Japanese or Korean is searched
+ * by (search-bundle.md, "Terms"; tests/data/cjk-cases.tsv), or null when it holds no code point
+ * of Han, Hiragana, Katakana or Hangul. The run is cut where it passes between those scripts and
+ * others (a letter or mark of Common or Inherited goes with the code point before it); a piece
+ * of those scripts gives its overlapping pairs (one code point, itself), another piece of two
+ * code points or more itself.
+ * @param {string} run
+ * @returns {string[] | null}
+ */
+export function cjkPieces(run) {
+  const points = [...run];
+  if (!points.some((c) => CJK.test(c))) return null;
+  /** @type {boolean[]} */
+  const cjk = [];
+  for (const c of points) cjk.push(CJK.test(c) || (cjk.length > 0 && cjk[cjk.length - 1] && JOINS.test(c) && LETTER.test(c)));
+  const pieces = [];
+  for (let a = 0; a < points.length;) {
+    let b = a + 1;
+    while (b < points.length && cjk[b] === cjk[a]) ++b;
+    if (!cjk[a]) {
+      if (b - a >= 2) pieces.push(points.slice(a, b).join(""));
+    } else if (b - a === 1) {
+      pieces.push(points[a]);
+    } else {
+      for (let k = a; k + 1 < b; ++k) pieces.push(points[k] + points[k + 1]);
+    }
+    a = b;
+  }
+  return pieces;
+}
+
 // The term of a word: its one run when it has exactly one run of two code points or more and
-// no other letter, mark or number; else the whole word.
+// no other letter, mark or number; else the whole word. A word holding Chinese, Japanese or
+// Korean falls back to the pieces of its runs, always.
 function termOf(word) {
   const all = word.match(RUN) ?? [];
-  if (all.length === 1 && [...all[0]].length > 1) return { text: all[0], runs: [] };
+  const text = all.length === 1 && [...all[0]].length > 1 ? all[0] : word;
+  if (CJK.test(text)) {
+    const pieces = [];
+    for (const run of all) pieces.push(...(cjkPieces(run) ?? ([...run].length > 1 ? [run] : [])));
+    return { text, runs: pieces, cjk: true };
+  }
+  if (text !== word) return { text, runs: [], cjk: false };
   const runs = runsOf(word);
-  return { text: word, runs: runs.length > 1 ? runs : [] };
+  return { text: word, runs: runs.length > 1 ? runs : [], cjk: false };
 }
 
 /**
@@ -235,8 +279,8 @@ export function cutQuery(query, { typing = false } = {}) {
     word = "";
     const lowered = trimmed.replace(/[A-Z]+/g, (c) => c.toLowerCase());
     if (lowered === "") return;
-    const { text, runs } = termOf(lowered);
-    const term = { text, key: keyOf(text), prefix: explicit, typed: false, phrase, runs };
+    const { text, runs, cjk } = termOf(lowered);
+    const term = { text, key: keyOf(text), prefix: explicit && !cjk, typed: false, phrase, runs, cjk };
     terms.push(term);
     last = term;
   };
@@ -257,7 +301,7 @@ export function cutQuery(query, { typing = false } = {}) {
   const sizes = new Map();
   for (const term of terms) if (term.phrase >= 0) sizes.set(term.phrase, (sizes.get(term.phrase) ?? 0) + 1);
   for (const term of terms) if (sizes.get(term.phrase) === 1) term.phrase = -1;
-  if (typing && last && !last.prefix && last.phrase < 0 && [...last.text].length > 1) {
+  if (typing && last && !last.prefix && !last.cjk && last.phrase < 0 && [...last.text].length > 1) {
     last.prefix = true;
     last.typed = true;
   }

@@ -165,8 +165,20 @@ std::size_t EditDistance(std::string_view a, std::string_view b, std::size_t lim
 SearchResult SearchBundle(BundleReader& bundle, const Query& query) {
   SearchResult result;
   std::vector<TermMatch> matches;
+  int phrases = query.phrases;
   for (std::size_t i = 0; i < query.terms.size(); ++i) {
     const QueryTerm& term = query.terms[i];
+    if (term.cjk) {
+      // Its pieces at one position: in the phrase it stands in, else as a phrase of its own.
+      const int phrase = term.phrase >= 0 ? term.phrase : phrases++;
+      for (const std::string& piece : term.fallback) {
+        TermMatch part = Match(bundle, piece, false);
+        part.phrase = phrase;
+        part.slot = i;
+        matches.push_back(std::move(part));
+      }
+      continue;
+    }
     TermMatch match = Match(bundle, term.text, term.prefix);
     if (!match.any && term.fallback.empty()) {
       if (const std::optional<std::string> corrected = Correction(bundle, match.key)) {
@@ -218,7 +230,7 @@ SearchResult SearchBundle(BundleReader& bundle, const Query& query) {
     if (!all) continue;
     const auto number = static_cast<std::int32_t>(page);
     // Each phrase: its slots at consecutive positions.
-    for (int phrase = 0; all && phrase < query.phrases; ++phrase) {
+    for (int phrase = 0; all && phrase < phrases; ++phrase) {
       std::vector<std::vector<std::size_t>> slots;
       std::size_t lastSlot = static_cast<std::size_t>(-1);
       for (std::size_t i = 0; i < matches.size(); ++i) {

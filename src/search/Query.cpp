@@ -90,8 +90,24 @@ Query ParseQuery(std::string_view text, bool typing) {
         }
       }
     }
+    // Chinese, Japanese and Korean: the pieces the bundle holds, all in one word.
+    if (!IsAsciiAlphanumeric(term.text)) {
+      std::vector<std::string> pieces;
+      const std::string_view whole = term.text;
+      ForEachRun(whole, [&](const WordRun& r) {
+        const std::string_view run = whole.substr(r.offset, r.length);
+        const bool split =
+            ForEachCjkPart(run, [&](std::string_view piece) { pieces.emplace_back(piece); });
+        term.cjk = term.cjk || split;
+        if (!split && r.codePoints >= 2) pieces.emplace_back(run);
+      });
+      if (term.cjk) {
+        term.fallback = std::move(pieces);
+        term.prefix = false;
+      }
+    }
     term.phrase = raw.phrase;
-    if (typing && raw.last && raw.phrase < 0 && !term.prefix) {
+    if (typing && raw.last && raw.phrase < 0 && !term.prefix && !term.cjk) {
       std::size_t codePoints = 0;
       for (const char c : term.text) codePoints += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
       if (codePoints >= 2) {

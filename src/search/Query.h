@@ -16,6 +16,7 @@ struct QueryTerm {
   bool prefix = false;                // matches the keys that begin with its key
   bool typing = false;                // a prefix only because it is the last word being typed
   int phrase = -1;                    // the phrase it belongs to (0, 1, ...), or -1
+  bool cjk = false;  // Chinese, Japanese or Korean: searched by fallback (its pieces) in one word
 };
 
 struct Query {

@@ -2,7 +2,9 @@
 
 #include <utf8proc.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 #include "model/TextOrder.h"
@@ -70,6 +72,31 @@ bool IsLetterMarkOrNumber(char32_t codePoint) {
 bool IsLetterOrMark(char32_t codePoint) {
   const utf8proc_category_t category = utf8proc_category(static_cast<utf8proc_int32_t>(codePoint));
   return category >= UTF8PROC_CATEGORY_LU && category <= UTF8PROC_CATEGORY_ME;
+}
+
+namespace {
+
+struct ScriptRange {
+  char32_t first;
+  char32_t last;
+  int kind;  // 1 Han, Hiragana, Katakana or Hangul; 2 Common or Inherited
+};
+constexpr ScriptRange kScriptRanges[] = {
+#include "search/CjkScripts.inc"
+};
+static_assert(std::ranges::is_sorted(kScriptRanges, {}, &ScriptRange::first));
+
+}  // namespace
+
+int CjkClass(char32_t codePoint) {
+  const auto* range =
+      std::upper_bound(std::begin(kScriptRanges), std::end(kScriptRanges), codePoint,
+                       [](char32_t cp, const ScriptRange& r) { return cp < r.first; });
+  if (range == std::begin(kScriptRanges)) return 0;
+  --range;
+  if (codePoint > range->last) return 0;
+  if (range->kind == 1) return 1;
+  return IsLetterOrMark(codePoint) ? 2 : 0;
 }
 
 bool IsAsciiAlphanumeric(std::string_view text) {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quarry {
 
@@ -27,14 +28,33 @@ void ForEachRun(std::string_view text, RunCallback&& run);
 // empty) and its own only term.
 bool IsAsciiAlphanumeric(std::string_view text);
 
+// Calls part(std::string_view) for each piece of run (a run of ForEachRun) that a run holding
+// Chinese, Japanese or Korean is searched by, in order, and returns true; returns false, calling
+// nothing, for a run with no code point of the scripts Han, Hiragana, Katakana or Hangul (ICU's
+// Script property). The run is cut where it passes between those scripts and any other (a
+// letter or mark of the scripts Common or Inherited, such as the Katakana prolonged sound mark,
+// belongs with the code point before it); a piece in those scripts gives its overlapping pairs
+// of code points (one code point alone, itself), a piece of other scripts of two code points or
+// more itself. So "java入門" gives "java" and "入門", "東京都庁" gives "東京", "京都", "都庁".
+template <class PartCallback>
+bool ForEachCjkPart(std::string_view run, PartCallback&& part);
+
 // Calls term(std::string_view) for each term of word (a word as the index stores it): word
-// itself, then each run of two code points or more that is not the whole word.
+// itself, then each run of two code points or more that is not the whole word, and after each
+// run its pieces of ForEachCjkPart that are not the run itself.
 template <class TermCallback>
 void ForEachTerm(std::string_view word, TermCallback&& term) {
   term(word);
   if (IsAsciiAlphanumeric(word)) return;
   ForEachRun(word, [&](const WordRun& r) {
-    if (r.codePoints >= 2 && r.length != word.size()) term(word.substr(r.offset, r.length));
+    const std::string_view run = word.substr(r.offset, r.length);
+    const bool runIsTerm = r.codePoints >= 2 && r.length != word.size();
+    if (runIsTerm) term(run);
+    if (r.length == r.codePoints) return;  // ASCII: no CJK
+    ForEachCjkPart(run, [&](std::string_view piece) {
+      if (piece.size() == run.size() && (runIsTerm || run.size() == word.size())) return;
+      term(piece);
+    });
   });
 }
 
@@ -51,6 +71,9 @@ void AppendSearchKey(std::string_view text, std::string& out);
 std::size_t DecodeCodePoint(const char* text, std::size_t size, char32_t& codePoint);
 bool IsLetterMarkOrNumber(char32_t codePoint);
 bool IsLetterOrMark(char32_t codePoint);
+// 1 for a code point of Han, Hiragana, Katakana or Hangul, 2 for a letter or mark of Common or
+// Inherited, else 0.
+int CjkClass(char32_t codePoint);
 
 template <class RunCallback>
 void ForEachRun(std::string_view text, RunCallback&& run) {
@@ -82,6 +105,44 @@ void ForEachRun(std::string_view text, RunCallback&& run) {
     i += length;
   }
   end(i);
+}
+
+template <class PartCallback>
+bool ForEachCjkPart(std::string_view run, PartCallback&& part) {
+  // Where each code point begins, and whether it belongs with the CJK scripts.
+  struct Point {
+    std::size_t offset;
+    bool cjk;
+  };
+  std::vector<Point> points;
+  bool any = false;
+  for (std::size_t i = 0; i < run.size();) {
+    char32_t cp = static_cast<unsigned char>(run[i]);
+    std::size_t length = 1;
+    if (cp >= 0x80) {
+      length = DecodeCodePoint(run.data() + i, run.size() - i, cp);
+      if (length == 0) length = 1;
+    }
+    const int kind = cp < 0x80 ? 0 : CjkClass(cp);
+    any = any || kind == 1;
+    points.push_back({i, kind == 1 || (kind == 2 && !points.empty() && points.back().cjk)});
+    i += length;
+  }
+  if (!any) return false;
+  const auto at = [&](std::size_t k) { return k < points.size() ? points[k].offset : run.size(); };
+  for (std::size_t a = 0; a < points.size();) {
+    std::size_t b = a + 1;
+    while (b < points.size() && points[b].cjk == points[a].cjk) ++b;
+    if (!points[a].cjk) {
+      if (b - a >= 2) part(run.substr(at(a), at(b) - at(a)));
+    } else if (b - a == 1) {
+      part(run.substr(at(a), at(b) - at(a)));
+    } else {
+      for (std::size_t k = a; k + 1 < b; ++k) part(run.substr(at(k), at(k + 2) - at(k)));
+    }
+    a = b;
+  }
+  return true;
 }
 
 }  // namespace quarry

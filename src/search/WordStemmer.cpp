@@ -33,7 +33,7 @@ bool IsStemmed(std::string_view form) {
     } else {
       char32_t cp = 0;
       const std::size_t length = DecodeCodePoint(form.data() + i, form.size() - i, cp);
-      if (length == 0 || !IsLetterOrMark(cp)) return false;
+      if (length == 0 || !IsLetterOrMark(cp) || CjkClass(cp) == 1) return false;
       i += length;
     }
     ++codePoints;

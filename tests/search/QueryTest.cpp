@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "search/BundleSearch.h"
+#include "search/SearchTerms.h"
 #include "support/CaseTable.h"
 
 namespace quarry::test {
@@ -23,6 +26,28 @@ TEST(QueryTest, CutsQueriesAsTheTableSays) {
     const std::vector<std::string>& f = row.fields;
     EXPECT_EQ(TableTerms(ParseQuery(f[0], false)), f[1]) << "query-cases.tsv:" << row.line;
     EXPECT_EQ(TableTerms(ParseQuery(f[0], true)), f[2]) << "query-cases.tsv:" << row.line;
+  }
+}
+
+// Each query word of the table is searched by its pieces, and the bundle holds each as a term of
+// the word.
+TEST(QueryTest, CjkWordsAreSearchedByTheTablesPieces) {
+  for (const CaseRow& row : ReadCaseTable("cjk-cases.tsv")) {
+    const Query query = ParseQuery(row.in, true);
+    ASSERT_EQ(query.terms.size(), 1U) << "cjk-cases.tsv:" << row.line;
+    const QueryTerm& term = query.terms[0];
+    std::string pieces;
+    for (const std::string& piece : term.cjk ? term.fallback : std::vector<std::string>{}) {
+      pieces += (pieces.empty() ? "" : " ") + piece;
+    }
+    EXPECT_EQ(pieces, row.out) << "cjk-cases.tsv:" << row.line;
+    EXPECT_FALSE(term.cjk && term.prefix) << "cjk-cases.tsv:" << row.line;
+    std::vector<std::string> terms;
+    ForEachTerm(term.text, [&](std::string_view t) { terms.emplace_back(t); });
+    for (const std::string& piece : term.cjk ? term.fallback : std::vector<std::string>{}) {
+      EXPECT_EQ(std::count(terms.begin(), terms.end(), piece), 1)
+          << "cjk-cases.tsv:" << row.line << " " << piece;
+    }
   }
 }
 

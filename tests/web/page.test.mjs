@@ -73,6 +73,17 @@ before(async () => {
     if (bundles) {
       const real = cli(["web", "-q", "--db", "site/_search", "--site-root", "site/", "--out", "site/_real"], work);
       assert.equal(real.status, 0, real.stderr);
+      // The multilingual site with its bundle, and a German page of it holding a box.
+      cpSync(join(repo, "tests/data/multilingual"), join(site, "multilingual"), { recursive: true });
+      mkdirSync(join(site, "multilingual/_search"));
+      for (const args of [["index", "--no-progress", "-q", "--db", "site/multilingual/_search", "site/multilingual"],
+        ["web", "-q", "--db", "site/multilingual/_search", "--site-root", "site/multilingual/"]]) {
+        const run = cli(args, work);
+        assert.equal(run.status, 0, run.stderr);
+      }
+      writeFileSync(join(site, "multilingual/de/suche.html"), '<!doctype html><html lang="de"><title>Suche</title>' +
+        '<div data-quarry-search data-settings="/multilingual/_search/quarry-search.json"></div>' +
+        '<script type="module" src="/multilingual/_search/quarry-search.js"></script></html>');
     }
   } else {
     for (const name of ["search.html", "quarry-search.js", "quarry-search.css"]) {
@@ -345,11 +356,13 @@ test("results show before their fragments, fetched once the query rests; the lis
     await page.keyboard.press("ArrowDown");
   }
   assert.deepEqual(walked, list.map(([id]) => id));
-  // No fragment was asked for before the box's text had rested for a while.
-  const { inputs, fragments } = await page.evaluate(() => ({ inputs: window["inputs"],
-    fragments: performance.getEntriesByType("resource").filter((e) => /\/f-\w+\.gz$/.test(e.name)).map((e) => e.startTime) }));
-  assert.equal(fragments.length, 3);
-  for (const at of fragments) assert.ok(at - inputs.filter((t) => t <= at).at(-1) >= 240, `${at} ${inputs}`);
+  // No fragment, and no prefix piece (for "gu" to "guid"), was asked for before the box's text
+  // had rested for a while.
+  const { inputs, pieces } = await page.evaluate(() => ({ inputs: window["inputs"],
+    pieces: performance.getEntriesByType("resource").filter((e) => /\/[fx]-\w+\.gz$/.test(e.name))
+      .map((e) => [e.name.split("/").pop()[0], e.startTime]) }));
+  assert.equal(pieces.filter(([kind]) => kind === "f").length, 3);
+  for (const [kind, at] of pieces) assert.ok(at - inputs.filter((t) => t <= at).at(-1) >= 290, `${kind} ${at} ${inputs}`);
   await page.done();
 });
 
@@ -379,6 +392,27 @@ test("an embedded box speaks its page's language and fetches nothing until it is
   assert.ok(!page.requests.some((r) => /legacy|entities/.test(r)), "no reader of the three files for a bundle");
   await page.fill(".qs-input", "qqqqqq");
   await page.waitForFunction(() => document.querySelector(".qs-status").textContent === "Nichts da.");
+  await page.done();
+});
+
+test("the multilingual site: accents, word endings, Chinese and Japanese, typos, in the box's language", async (t) => {
+  if (!bundles) return t.skip("quarry-cli writes no bundle");
+  const page = await openPage("/multilingual/de/suche.html", { idle: true });
+  await page.waitForSelector(".qs-input");
+  assert.equal(await page.locator(".qs-label").textContent(), "Diese Website durchsuchen");
+  for (const [query, want, found] of [
+    ["strasse ", "2 Seiten gefunden.", "de/strasse.html index.html"],
+    ["indexing ", "2 Seiten gefunden.", "index.html en/indexes.html"],
+    ["東京都", "1 Seite gefunden.", "ja/tokyo.html"],
+    ["检索", "1 Seite gefunden.", "zh/jiansuo.html"],
+    ["configuraton ", "Ergebnisse für configuration. 1 Seite gefunden.", "index.html"],
+  ]) {
+    await page.fill(".qs-input", query);
+    await page.waitForFunction(([q, w]) => document.querySelector("[data-quarry-search]").dataset.detailed === q &&
+      document.querySelector(".qs-status")?.textContent === w, [query, want]);
+    assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.pathname)),
+      found.split(" ").map((p) => `/multilingual/${p}`), query);
+  }
   await page.done();
 });
 
