@@ -481,8 +481,13 @@ async function measureQuery(browser, origin, siteDir, engine, row, throttled, ju
       bytes: requests.slice(0, mark).reduce((total, r) => total + r.bytes, 0),
       gzipText: requests.slice(0, mark).reduce((total, r) => total + gzippedText(r, origin, siteDir), 0),
     });
+    // What came before the first result, request by request: where its bytes go.
+    const toFirst = markFirst === null ? null : requests.slice(0, markFirst).map((r) => ({
+      path: r.url.startsWith(origin) ? new URL(r.url).pathname : r.url, bytes: r.bytes,
+      gzipText: gzippedText(r, origin, siteDir),
+    }));
     return {
-      throttled, settled, firstMs, finalMs, bytesToFirst: upTo(markFirst)?.bytes ?? null,
+      throttled, settled, firstMs, finalMs, toFirst, bytesToFirst: upTo(markFirst)?.bytes ?? null,
       gzipToFirst: upTo(markFirst)?.gzipText ?? null, totalBytes: upTo(markSettled).bytes,
       requests: markSettled, failed: refused(requests),
       workers, rank: found < 0 ? null : found + 1, top: paths.slice(0, 10), shown: paths.length,

@@ -433,10 +433,25 @@ export class Bundle {
    * @returns {Promise<PrefixEntry | null>}
    */
   async prefixEntry(prefix) {
-    if (!this.prefixSpansShards(prefix) || this.prefixFirst.length === 0) return null;
-    const j = lastAtMost(this.prefixFirst, prefix);
-    const entries = await this.piece("x", Bundle.hashAt(this.info.prefixes.hashes, j), decodePrefixPiece);
+    const hash = this.prefixPieceOf(prefix);
+    if (hash === null) return null;
+    const entries = await this.piece("x", hash, decodePrefixPiece);
     return entries.get(prefix) ?? { keys: [], postings: { pages: new Int32Array(0), values: new Int32Array(0), fields: null, counts: null } };
+  }
+
+  /**
+   * Does prefix (a byte string) need a prefix piece that is not at hand?
+   * @param {string} prefix
+   */
+  prefixPieceMissing(prefix) {
+    const hash = this.prefixPieceOf(prefix);
+    return hash !== null && !this.pieces.has(`x-${hash}`);
+  }
+
+  // The hash of the prefix piece that prefix needs, or null.
+  prefixPieceOf(prefix) {
+    if (!this.prefixSpansShards(prefix) || this.prefixFirst.length === 0) return null;
+    return Bundle.hashAt(this.info.prefixes.hashes, lastAtMost(this.prefixFirst, prefix));
   }
 
   /**

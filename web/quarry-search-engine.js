@@ -26,12 +26,14 @@ import { SearchError } from "./quarry-search-text.js";
  * @typedef {{ page: number, url: string | null, title: Segment[], path: string,
  *   excerpt: Excerpt | null, headings: { url: string, text: Segment[] }[] }} Item
  * @typedef {{ kind: string, lang: string, problems: string[],
- *   search(query: string, options?: { typing?: boolean }): Promise<Found>,
+ *   search(query: string, options?: SearchOptions): Promise<Found>,
  *   items(found: Found, from: number, to: number): Promise<Item[]>,
  *   listItems(found: Found, from: number, to: number): Promise<Item[]>,
  *   itemDetails(found: Found, page: number): Promise<Details | null> }} Search
  *   items: results as they show in full; listItems: the same without excerpts and headings
  *   where those need more to be fetched, itemDetails then gives them (null: nothing to add)
+ * @typedef {{ typing?: boolean, waitForPrefix?: () => Promise<unknown> }} SearchOptions
+ *   typing: the box's text as it is typed; waitForPrefix: see searchBundle (a bundle's search)
  */
 
 const HEADINGS_SHOWN = 3;

@@ -37,8 +37,14 @@ const bytesOf = (byteText) => Uint8Array.from(byteText, (c) => c.charCodeAt(0));
 const foldedString = (bytes) => String.fromCharCode(...foldBytes(bytes));
 
 // The matches of a term in the bundle, in the order exact forms, folded forms, stems, prefix.
-async function resolve(bundle, term, slot) {
+// wait: see searchBundle. A prefix that needs a prefix piece not at hand waits before its key's
+// piece is fetched too (while the visitor types on, the shard a short prefix falls in is mostly
+// not the one of the word it becomes); the two are then fetched side by side.
+async function resolve(bundle, term, slot, wait) {
   const key = byteString(term.key);
+  if (term.prefix && wait && bundle.prefixPieceMissing(key)) await wait();
+  const spanning = term.prefix ? bundle.prefixEntry(key) : null;
+  spanning?.catch(() => {}); // awaited below, unless the key piece fails first
   const piece = await bundle.keyPiece(bundle.shardOf(key));
   const entry = piece.keys.get(key);
   /** @type {Resolved} */
@@ -61,10 +67,10 @@ async function resolve(bundle, term, slot) {
   }
   if (term.prefix) {
     const f = entry && entry.forms.length > 0 ? PREFIX_OF_KEY : PREFIX;
-    const spanning = await bundle.prefixEntry(key);
-    if (spanning) {
-      if (spanning.keys.length > 0) resolved.matches.push({ f, postings: spanning.postings });
-      for (const k of spanning.keys) resolved.prefixKeys.push(k.key);
+    const entries = await spanning;
+    if (entries) {
+      if (entries.keys.length > 0) resolved.matches.push({ f, postings: entries.postings });
+      for (const k of entries.keys) resolved.prefixKeys.push(k.key);
     } else {
       const keys = piece.order.filter((e) => e.key.startsWith(key))
         .sort((a, b) => b.pages - a.pages || (a.key < b.key ? -1 : a.key > b.key ? 1 : 0))
@@ -208,14 +214,17 @@ async function holdsPhrase(bundle, terms, page) {
 
 /**
  * Searches the bundle for query. typing: the box's text as it is typed (its last word is also a
- * prefix). Pages come ordered by score, highest first; scores within 1e-9 tie and the lower page
- * number goes first.
+ * prefix). waitForPrefix: awaited before the pieces of a prefix that needs a prefix piece not at
+ * hand are fetched (those serve short prefixes, which a visitor mostly types on the way to a
+ * longer word); when it rejects, so does the search.
+ * Pages come ordered by score, highest first; scores within 1e-9 tie and the lower page number
+ * goes first.
  * @param {Bundle} bundle
  * @param {string} query
- * @param {{ typing?: boolean }} [options]
+ * @param {{ typing?: boolean, waitForPrefix?: () => Promise<unknown> }} [options]
  * @returns {Promise<Answer>}
  */
-export async function searchBundle(bundle, query, { typing = false } = {}) {
+export async function searchBundle(bundle, query, { typing = false, waitForPrefix } = {}) {
   const cut = cutQuery(query, { typing });
   const slotOf = new Map();
   /** @type {Resolved[]} */
@@ -230,17 +239,17 @@ export async function searchBundle(bundle, query, { typing = false } = {}) {
       // Its pieces at one position: in the phrase it stands in, else as a phrase of its own.
       const phrase = term.phrase >= 0 ? term.phrase : nextPhrase++;
       for (const piece of term.runs) {
-        terms.push(await resolve(bundle, { ...term, text: piece, key: keyOf(piece), runs: [], phrase }, slot));
+        terms.push(await resolve(bundle, { ...term, text: piece, key: keyOf(piece), runs: [], phrase }, slot, waitForPrefix));
       }
       shown.push(term.text);
       continue;
     }
-    let resolved = await resolve(bundle, term, slot);
+    let resolved = await resolve(bundle, term, slot, waitForPrefix);
     if (resolved.matches.length === 0 && term.runs.length > 0) {
       // A whole word that is no key: its runs, each a term at the word's place.
       const runs = term.runs.map((run, i) => ({ ...term, text: run, key: keyOf(run), runs: [],
         prefix: term.prefix && i === term.runs.length - 1 }));
-      for (const run of runs) terms.push(await resolve(bundle, run, slot));
+      for (const run of runs) terms.push(await resolve(bundle, run, slot, waitForPrefix));
       shown.push(term.text);
       continue;
     }

@@ -6,9 +6,11 @@
 // box is first used. Page text enters the DOM only as text nodes and attributes.
 //
 // A result shows as soon as its title and link are known; its excerpt and its headings (their
-// fragment) are fetched only once the query has stayed the same for DETAILS_DELAY_MS, or at once
-// when the visitor asked for it (Enter, `?q=`, the back button, more results), and are filled in
-// where the result stands. The root's data-shown names the query whose results are on screen,
+// fragment) are fetched only once the box's text has rested for REST_MS, or at once when the
+// visitor asked for it (Enter, `?q=`, the back button, more results), and are filled in where
+// the result stands. A search while typing that needs a prefix piece (a short prefix, mostly
+// typed on the way to a longer word) waits as long before fetching it and the key piece the
+// prefix falls in. The root's data-shown names the query whose results are on screen,
 // data-detailed the one whose results are on screen in full.
 
 import { openSearch } from "./quarry-search-engine.js";
@@ -48,9 +50,11 @@ const here = import.meta.url;
 const FIRST_RESULTS = { bundle: 10, files: 50 };
 const MORE_RESULTS = { bundle: 10, files: 100 };
 const DEBOUNCE_MS = 80;
-// Longer than the pause between two keys of a word, so that nothing but the titles of a query
-// being typed is fetched; a space is no sign that the query is complete.
-const DETAILS_DELAY_MS = 250;
+// The box's text rests when it has not changed this long: longer than most pauses between two
+// keys of a word (about 240 ms on average for an average typist). The titles are on screen by
+// then; only excerpts and the results of short prefixes wait. A space is no sign that the query
+// is complete: it mostly comes before the next word.
+const REST_MS = 300;
 const searches = new Map(); // manifest URL -> promise of its search, shared by the boxes
 const translations = new Map(); // language -> promise of its texts
 
@@ -140,7 +144,10 @@ class Widget {
     /** @type {{ option: HTMLElement, page: number }[]} results on screen without their details */
     this.waiting = [];
     this.detailsTimer = 0;
-    this.hurry = false; // fetch the details of the results on screen at once
+    this.hurry = false; // the visitor asked for this search: what it needs is fetched at once
+    /** @type {(() => void) | null} checks at once whether the search may fetch (rested()) */
+    this.wake = null;
+    this.restTimer = 0;
     /** @type {Promise<unknown>[]} the details being fetched for the results on screen */
     this.fills = [];
     this.changed = 0; // when the box's text last changed (performance.now())
@@ -290,15 +297,17 @@ class Widget {
     if (!this.search) return;
     if (query === this.lastQuery) {
       this.hurry ||= now;
+      this.wake?.();
       this.askDetails(this.hurry);
       return;
     }
     this.lastQuery = query;
     this.hurry = now;
     const generation = ++this.generation;
+    this.wake?.();
     let found;
     try {
-      found = await this.search.search(query, { typing: true });
+      found = await this.search.search(query, { typing: true, waitForPrefix: () => this.rested(generation) });
       if (generation !== this.generation) return;
       this.found = found;
       this.clear();
@@ -354,12 +363,32 @@ class Widget {
   }
 
   // Fetches the details of the results on screen that have none yet: at once when now, else
-  // once the box's text has not changed for DETAILS_DELAY_MS.
+  // once the box's text has rested.
   askDetails(now) {
     clearTimeout(this.detailsTimer);
     if (this.waiting.length === 0) return;
-    const wait = now ? 0 : Math.max(0, this.changed + DETAILS_DELAY_MS - performance.now());
+    const wait = now ? 0 : Math.max(0, this.changed + REST_MS - performance.now());
     this.detailsTimer = setTimeout(() => this.fillDetails(), wait);
+  }
+
+  // Resolves once the box's text has rested, at once when the visitor asked for the search;
+  // rejects when a newer search has begun.
+  rested(generation) {
+    return new Promise((resolve, reject) => {
+      const check = () => {
+        clearTimeout(this.restTimer);
+        const left = this.changed + REST_MS - performance.now();
+        if (generation !== this.generation) reject(new Error("a newer search has begun"));
+        else if (this.hurry || left <= 0) resolve(undefined);
+        else {
+          this.restTimer = setTimeout(check, left);
+          return;
+        }
+        if (this.wake === check) this.wake = null;
+      };
+      this.wake = check;
+      check();
+    });
   }
 
   async fillDetails() {

@@ -237,6 +237,25 @@ PreviewServer::PreviewServer(std::string root, bool loopbackOnly)
     Handle(request, response);
     return httplib::Server::HandlerResponse::Handled;
   });
+  set_post_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
+    if (response.status == 416 && !response.has_header("Content-Range")) {
+      NameSize(request, response);
+    }
+  });
+}
+
+void PreviewServer::NameSize(const httplib::Request& request, httplib::Response& response) const {
+  // The library answers a Range header it cannot parse ("bytes=0-1,5-2") with a bare 416 before
+  // any handler runs. Asked for a range past any end instead, Handle gives the same answer with
+  // the file's size, after every check of the Host and the path.
+  httplib::Request beyond = request;
+  beyond.headers.erase("Range");
+  beyond.headers.emplace("Range", "bytes=999999999999999999-");
+  httplib::Response answer;
+  Handle(beyond, answer);
+  if (answer.status == 416 && answer.has_header("Content-Range")) {
+    response.set_header("Content-Range", answer.get_header_value("Content-Range"));
+  }
 }
 
 int PreviewServer::Bind(const std::string& host, int port) {

@@ -57,6 +57,8 @@ class PreviewServer : public httplib::Server {
  private:
   bool process_and_close_socket(socket_t sock) override;
   void Handle(const httplib::Request& request, httplib::Response& response) const;
+  // Adds Content-Range: bytes */SIZE to the library's own 416 when request names a file served.
+  void NameSize(const httplib::Request& request, httplib::Response& response) const;
   void ServeFile(const httplib::Request& request, const std::string& real,
                  httplib::Response& response) const;
 

@@ -218,6 +218,8 @@ constexpr std::string_view kBlockTagNames[] = {
 constexpr std::uint8_t kNameEnd = 0;
 constexpr std::uint8_t kNoName = 1;
 constexpr std::size_t kNameClassCount = 2 + 26 + 10;
+// A trie row holds a power of two of entries, so that a step of the walk is a shift and an add.
+constexpr std::size_t kNameRowWidth = std::bit_ceil(kNameClassCount);
 
 constexpr std::array<std::uint8_t, 256> MakeNameClasses() {
   std::array<std::uint8_t, 256> classes{};
@@ -243,7 +245,7 @@ constexpr std::uint8_t kNotName = 0;
 constexpr std::uint8_t kName = 1;
 constexpr std::uint8_t kRoot = 2;
 constexpr std::size_t kNameStateLimit = 256;
-using NameTrie = std::array<std::array<std::uint8_t, kNameClassCount>, kNameStateLimit>;
+using NameTrie = std::array<std::array<std::uint8_t, kNameRowWidth>, kNameStateLimit>;
 
 constexpr std::size_t NameTrieStates() {
   std::size_t states = kRoot + 1;
@@ -460,6 +462,25 @@ void Append(std::string_view bytes, char*& out) {
 // Room kept free beyond the input still to read: the most one tag or entity appends.
 constexpr std::size_t kSlack = std::max(kMaxTagAppend, kMaxEntityAppend);
 
+// Appends what the rows (a set of kTagRows, by bit) that match tag append, then the blank of a
+// block or cell tag when they appended none; returns the tag's weight.
+// Kept out of line, so that HandleTag's common path saves no registers.
+[[gnu::noinline]] int AppendTagRows(std::uint64_t rows, std::string_view tag, char*& out) {
+  const char* const start = out;
+  int weight = 0;
+  for (; rows != 0; rows &= rows - 1) {
+    const TagRow& row = kTagRows[std::countr_zero(rows)];
+    if (!RowMatches(row, tag)) continue;
+    if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) Append(row.appends, out);
+    weight += row.weight;
+  }
+  if (out == start && IsBlockTag(tag)) {  // the rows appended no blank, tab or line feed
+    *out++ = ' ';
+    weight = std::max(weight, 1);
+  }
+  return weight;
+}
+
 }  // namespace
 
 std::int32_t HtmlEntityNameCodePoint(std::string_view name) { return NamedCodePoint(name); }
@@ -565,21 +586,16 @@ bool HtmlTextFilter::SkipScript(std::string_view tag, Input& in) {
 
 int HtmlTextFilter::HandleTag(std::string_view tag, char*& out) {
   if (tag.size() < 2) return 0;  // every form has two bytes or more
-  const char* const start = out;
-  int weight = 0;
-  for (std::uint64_t rows =
-           kRowsByKey[KeyOf(tag)] & kRowsByLength[std::min(tag.size(), kLengthCount - 1)];
-       rows != 0; rows &= rows - 1) {
-    const TagRow& row = kTagRows[std::countr_zero(rows)];
-    if (!RowMatches(row, tag)) continue;
-    if (row.onlyAtLength == 0 || tag.size() == row.onlyAtLength) Append(row.appends, out);
-    weight += row.weight;
-  }
-  if (out == start && IsBlockTag(tag)) {  // the rows appended no blank, tab or line feed
+  const std::uint64_t rows =
+      kRowsByKey[KeyOf(tag)] & kRowsByLength[std::min(tag.size(), kLengthCount - 1)];
+  // Most tags (<span>, <a>, <code>) have no row: kept apart, they cost a table look-up and a
+  // short walk of the block names.
+  if (rows == 0) {
+    if (!IsBlockTag(tag)) return 0;
     *out++ = ' ';
-    weight = std::max(weight, 1);
+    return 1;
   }
-  return weight;
+  return AppendTagRows(rows, tag, out);
 }
 
 std::optional<HtmlTextFilter::EntityName> HtmlTextFilter::ReadEntityName(Input& in) {

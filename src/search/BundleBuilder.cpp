@@ -37,9 +37,12 @@ namespace quarry {
 namespace {
 
 constexpr std::uint32_t kNoPosition = std::numeric_limits<std::uint32_t>::max();
-// Key and prefix pieces close once their content reaches these sizes, which compress to about
-// 40 kB.
-constexpr std::size_t kKeysRawTarget = std::size_t{64} * 1024;
+// Key pieces close once their content compresses to about this size, whatever their words: a
+// query fetches the key piece of each word, so on a site whose words are on many pages (long
+// postings, which hardly compress) a piece holds fewer keys. At most the raw size.
+constexpr std::size_t kKeysCompressedTarget = std::size_t{20} * 1000;
+constexpr std::size_t kKeysRawLimit = std::size_t{256} * 1024;
+// Prefix pieces close once their content reaches this size, which compresses to about 40 kB.
 constexpr std::size_t kPrefixesRawTarget = std::size_t{80} * 1024;
 constexpr std::size_t kMaxPrefixKeys = 50;
 // zlib's levels: the pieces a search fetches are made small; fragments, many and read once per
@@ -516,14 +519,31 @@ std::size_t SharedPrefix(std::string_view a, std::string_view b) {
   return i;
 }
 
-// The content of key or prefix pieces being made: entries of about kRawTarget bytes a piece.
+// The content of key or prefix pieces being made: entries of at most rawTarget bytes a piece,
+// and, when compressedTarget is not 0, of about that many bytes once compressed.
 class PieceContents {
  public:
-  PieceContents(std::string_view magic, bool numbered, std::size_t rawTarget)
-      : magic_(magic), numbered_(numbered), rawTarget_(rawTarget) {}
+  PieceContents(std::string_view magic, bool numbered, std::size_t rawTarget,
+                std::size_t compressedTarget = 0)
+      : magic_(magic),
+        numbered_(numbered),
+        rawTarget_(rawTarget),
+        compressedTarget_(compressedTarget),
+        nextCheck_(compressedTarget) {}
 
-  // Whether the next entry should begin a new piece.
-  bool Full() const { return entries_ > 0 && body_.size() >= rawTarget_; }
+  // Whether the next entry should begin a new piece. The compressed size is measured now and
+  // then (zlib's fastest level, a little larger than the pieces' own), the next measure taken
+  // where the ratio so far says the target falls, and at least 5% further on.
+  bool Full() {
+    if (entries_ == 0) return false;
+    if (body_.size() >= rawTarget_) return true;
+    if (compressedTarget_ == 0 || body_.size() < nextCheck_) return false;
+    const std::size_t compressed = std::max<std::size_t>(1, Compressed(body_, 1).size());
+    if (compressed >= compressedTarget_) return true;
+    nextCheck_ =
+        std::max(body_.size() + body_.size() / 20, body_.size() * compressedTarget_ / compressed);
+    return false;
+  }
 
   // Adds an entry; returns where its body begins in the piece's body.
   std::size_t Add(std::string_view text, std::string_view body, int kind) {
@@ -551,6 +571,7 @@ class PieceContents {
     body_.clear();
     previous_.clear();
     entries_ = 0;
+    nextCheck_ = compressedTarget_;
   }
 
   std::size_t Count() const { return contents_.size(); }
@@ -564,6 +585,8 @@ class PieceContents {
   std::string_view magic_;
   bool numbered_;
   std::size_t rawTarget_;
+  std::size_t compressedTarget_;
+  std::size_t nextCheck_;
   std::string body_;
   std::string previous_;
   std::size_t entries_ = 0;
@@ -834,7 +857,7 @@ BundleBuilder::Bundle BundleBuilder::Build(const IndexPageWords& indexWords, con
   // A piece closes only between entries of different texts, so that the shard a text falls in
   // holds every entry of that text.
   std::vector<std::string> shardFirst;
-  PieceContents keyContents(kKeysMagic, true, kKeysRawTarget);
+  PieceContents keyContents(kKeysMagic, true, kKeysRawLimit, kKeysCompressedTarget);
   std::vector<std::string> positionContents;
   std::string positionBody;
   std::size_t positionKeys = 0;

@@ -198,6 +198,42 @@ TEST(BundleTest, NewPiecesComeBeforeTheManifestAndOnlyOurOldOnesGo) {
   EXPECT_EQ(Pages(empty, "alpha"), "");
 }
 
+TEST(BundleTest, KeyPiecesCompressToAboutTheSameSizeWhateverTheirWords) {
+  // Pages of random words from a small vocabulary (long postings, which hardly compress) and from
+  // a large one (short postings): the key pieces of either close at about 20 kB compressed.
+  TestDirectory dir("bundle-sizes");
+  std::uint32_t random = 1;
+  const auto next = [&random](std::uint32_t below) {
+    random = random * 1664525U + 1013904223U;
+    return (random >> 8) % below;
+  };
+  for (const std::uint32_t vocabulary : {400U, 40000U}) {
+    std::vector<std::string> words(vocabulary);
+    for (std::string& word : words) {
+      for (int i = 0; i < 7; ++i) word += static_cast<char>('a' + next(26));
+    }
+    const std::string site = dir / std::to_string(vocabulary);
+    fs::create_directory(site);
+    for (int page = 0; page < 300; ++page) {
+      std::string text = "<html><title>page</title>";
+      for (int i = 0; i < 400; ++i) text += " " + words[next(vocabulary)];
+      dir.Write(std::to_string(vocabulary) + "/p" + std::to_string(page) + ".html", text);
+    }
+    Indexed index;
+    IndexSite(site, index);
+    std::vector<std::size_t> sizes;
+    for (const auto& piece : MakeBundle(index).pieces) {
+      if (piece.kind == PieceKind::kKeys) sizes.push_back(piece.gzip.size());
+    }
+    ASSERT_GE(sizes.size(), 3U) << vocabulary;
+    sizes.pop_back();  // the last piece holds what is left
+    for (const std::size_t size : sizes) {
+      EXPECT_GT(size, 14000U) << vocabulary;
+      EXPECT_LT(size, 21000U) << vocabulary;
+    }
+  }
+}
+
 TEST(BundleTest, NamesItDidNotWriteAreRefusedAndDamageIsFound) {
   TestDirectory dir("bundle");
   const std::string site = dir / "site";

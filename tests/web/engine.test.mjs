@@ -15,7 +15,7 @@ import { editDistance } from "../../web/quarry-search-rank.js";
 import { openSearch } from "../../web/quarry-search-engine.js";
 import { excerpt } from "../../web/quarry-search-excerpt.js";
 import { LANGUAGES, TEXTS } from "../../web/quarry-search-widget.js";
-import { LABELS } from "../../web/quarry-search.js";
+import { LABELS, WIDGET_MODULES } from "../../web/quarry-search.js";
 import { page, sampleSite, writeBundle } from "./bundle-writer.mjs";
 import { cli, repo, scratch } from "./harness.mjs";
 import { gzipSync } from "node:zlib";
@@ -289,6 +289,16 @@ test("the page's files carry the generated-file mark and no inline script or sty
       assert.doesNotMatch(body, /<script(?![^>]*\ssrc=)|<style|\sstyle=|\son[a-z]+=/i, name);
     }
   }
+  // A started box preloads exactly the modules the widget imports, directly or through others.
+  const reached = new Set();
+  const walk = (name) => {
+    if (reached.has(name)) return;
+    reached.add(name);
+    const body = readFileSync(new URL(name, web), "utf8");
+    for (const [, imported] of body.matchAll(/^import [^;]*? from "\.\/([\w-]+\.js)";/gm)) walk(imported);
+  };
+  walk("quarry-search-widget.js");
+  assert.deepEqual(WIDGET_MODULES.map((n) => `quarry-search-${n}.js`).sort(), [...reached].sort());
 });
 
 // ---------------------------------------------------------------------------------------------
@@ -379,6 +389,22 @@ test("results show the title as written, a marked excerpt, matching headings and
   assert.deepEqual([show(cafe.title), cafe.path], ["[Café] au lait", "blog/café.html"]);
   // Only the pieces the query needed: no position piece without a phrase.
   assert.ok(!fetched.some((p) => p.startsWith("quarry-bundle/p-")), fetched.join(" "));
+});
+
+test("while typing, a prefix needing a prefix piece fetches nothing until the search may wait", async (t) => {
+  const { files, manifest } = writeBundle(SITE, { keysPerShard: 3 });
+  const fetched = serveBundle(t, files, manifest);
+  const search = await openSearch(MANIFEST);
+  const prefixPieces = () => fetched.filter((p) => p.startsWith("quarry-bundle/x-")).length;
+  const newer = new Error("newer");
+  await assert.rejects(search.search("in", { typing: true, waitForPrefix: () => Promise.reject(newer) }), newer);
+  assert.deepEqual(fetched.filter((p) => /^quarry-bundle\/[sx]-/.test(p)), [], "nor the key piece it falls in");
+  let waits = 0;
+  const waitForPrefix = async () => void ++waits;
+  const found = await search.search("in", { typing: true, waitForPrefix });
+  assert.deepEqual([found.pages.length > 1, prefixPieces(), waits], [true, 1, 1]);
+  assert.deepEqual((await search.search("in", { typing: true, waitForPrefix })).pages, found.pages);
+  assert.equal(waits, 1, "a piece at hand is not waited for");
 });
 
 test("an excerpt is the passage holding the most query terms", () => {

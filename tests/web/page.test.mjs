@@ -356,11 +356,13 @@ test("results show before their fragments, fetched once the query rests; the lis
     await page.keyboard.press("ArrowDown");
   }
   assert.deepEqual(walked, list.map(([id]) => id));
-  // No fragment was asked for before the box's text had rested for a while.
-  const { inputs, fragments } = await page.evaluate(() => ({ inputs: window["inputs"],
-    fragments: performance.getEntriesByType("resource").filter((e) => /\/f-\w+\.gz$/.test(e.name)).map((e) => e.startTime) }));
-  assert.equal(fragments.length, 3);
-  for (const at of fragments) assert.ok(at - inputs.filter((t) => t <= at).at(-1) >= 240, `${at} ${inputs}`);
+  // No fragment, and no prefix piece (for "gu" to "guid"), was asked for before the box's text
+  // had rested for a while.
+  const { inputs, pieces } = await page.evaluate(() => ({ inputs: window["inputs"],
+    pieces: performance.getEntriesByType("resource").filter((e) => /\/[fx]-\w+\.gz$/.test(e.name))
+      .map((e) => [e.name.split("/").pop()[0], e.startTime]) }));
+  assert.equal(pieces.filter(([kind]) => kind === "f").length, 3);
+  for (const [kind, at] of pieces) assert.ok(at - inputs.filter((t) => t <= at).at(-1) >= 290, `${kind} ${at} ${inputs}`);
   await page.done();
 });
 

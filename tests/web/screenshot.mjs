@@ -25,11 +25,12 @@ try {
   const server = await serve(join(work, "site"));
   const browser = await launch();
   try {
-    const page = await browser.newPage({ viewport: { width: 800, height: 520 } });
+    const page = await browser.newPage({ viewport: { width: 800, height: 680 } });
     await page.goto(`${server.origin}/_search/search.html`);
     await page.waitForSelector("[data-quarry-search][data-state=ready]");
     await page.type(".qs-input", query);
-    await page.waitForSelector(".qs-result");
+    // The results as they rest: with their excerpts and headings, which come once typing stops.
+    await page.waitForFunction((typed) => document.querySelector("[data-quarry-search]")?.dataset.detailed === typed, query);
     await page.keyboard.press("ArrowDown");
     await page.screenshot({ path: out });
   } finally {
