@@ -9,7 +9,9 @@ import { displayText, encoder, trimWord } from "./quarry-search-text.js";
 /**
  * A piece of text, marked when it is a query word.
  * @typedef {{ text: string, mark: boolean }} Segment
- * @typedef {(word: string) => number} Matcher  the query term a word matches, or -1
+ * @typedef {((word: string) => number) & { pieces?: [string, number][] }} Matcher  the query term
+ *   a word matches, or -1; pieces: the pairs of characters of the query's Chinese, Japanese or
+ *   Korean words, with their terms, marked wherever they stand in a word
  * @typedef {{ segments: Segment[], before: boolean, after: boolean }} Excerpt
  *   before, after: text of the page was left out before or after the passage
  */
@@ -25,7 +27,7 @@ const ALL_RUN = /^[\p{L}\p{M}\p{N}]+$/u;
 function matchesIn(word, match) {
   if (ALL_RUN.test(word)) {
     const term = match(word);
-    return term < 0 ? [] : [[0, word.length, term]];
+    return term < 0 ? piecesIn(word, match.pieces ?? []) : [[0, word.length, term]];
   }
   const bytes = encoder.encode(word);
   const trimmed = trimWord(bytes);
@@ -39,7 +41,23 @@ function matchesIn(word, match) {
     const term = match(run[0]);
     if (term >= 0) found.push([run.index, run.index + run[0].length, term]);
   }
-  return found;
+  return found.length > 0 ? found : piecesIn(word, match.pieces ?? []);
+}
+
+// Where the pieces stand in word, overlapping ones joined: [start, end, term] ranges.
+function piecesIn(word, pieces) {
+  const at = [];
+  for (const [piece, term] of pieces) {
+    for (let i = word.indexOf(piece); i >= 0; i = word.indexOf(piece, i + 1)) at.push([i, i + piece.length, term]);
+  }
+  at.sort((a, b) => a[0] - b[0]);
+  const joined = [];
+  for (const range of at) {
+    const last = joined[joined.length - 1];
+    if (last && range[0] < last[1]) last[1] = Math.max(last[1], range[1]);
+    else joined.push(range);
+  }
+  return joined;
 }
 
 // The words of text with their offsets and matches.

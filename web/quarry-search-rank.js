@@ -20,7 +20,7 @@ import { displayText, encoder } from "./quarry-search-text.js";
  *   the keys of its stem groups; prefixKeys: the keys it begins (a prefix); slot: its place in
  *   its phrase
  * @typedef {{ pages: number[], scores: Float64Array, terms: Resolved[], corrected: string | null,
- *   mark: (word: string) => number }} Answer
+ *   mark: import("./quarry-search-excerpt.js").Matcher }} Answer
  *   mark: the number of the query term a word of the text matches, or -1
  */
 
@@ -302,7 +302,8 @@ function marker(terms) {
     if (!keys.has(t.term.key)) keys.set(t.term.key, i);
   });
   const cache = new Map();
-  return (word) => {
+  /** @type {import("./quarry-search-excerpt.js").Matcher} */
+  const match = (word) => {
     let found = cache.get(word);
     if (found === undefined) {
       const key = keyOf(word);
@@ -311,4 +312,11 @@ function marker(terms) {
     }
     return found;
   };
+  /** @type {[string, number][]} */
+  const pieces = [];
+  terms.forEach((t, i) => {
+    if (t.term.cjk) pieces.push([t.term.text, i]);
+  });
+  match.pieces = pieces;
+  return match;
 }

@@ -413,6 +413,9 @@ test("the multilingual site: accents, word endings, Chinese and Japanese, typos,
     assert.deepEqual(await page.locator(".qs-result a[href]").evaluateAll((links) => links.map((a) => a.pathname)),
       found.split(" ").map((p) => `/multilingual/${p}`), query);
   }
+  await page.fill(".qs-input", "東京都");
+  await page.waitForSelector('[data-detailed="東京都"] .qs-excerpt mark');
+  assert.deepEqual(await page.locator(".qs-result").first().locator(".qs-excerpt mark").allTextContents(), ["東京都", "東京都"]);
   await page.done();
 });
 
