@@ -116,6 +116,7 @@ void PageScanner::ReadContents(std::string_view contents, ScannedPage& page) {
   page.outcome = Outcome::kIndexed;
   page.title = FindTitle(contents);
   CollectWords(contents, page.words);
+  page.words.ReleaseLookup();
 }
 
 std::int32_t PageScanner::Register(const ScannedPage& page, std::string_view path) {

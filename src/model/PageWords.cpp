@@ -34,11 +34,16 @@ void PageWords::Add(std::string_view word) {
   slots_[i] = Slot{hashBits, static_cast<std::uint32_t>(words_.size())};
 }
 
+namespace {
+// A table larger than this is given back (Clear, ReleaseLookup); a smaller one is kept for the
+// next page.
+constexpr std::size_t kKeptSlots = 4096;
+}  // namespace
+
 void PageWords::Clear() {
   // A table that a large page made large is given back, so that small pages after it do not
   // each pay for clearing it.
-  constexpr std::size_t kKeptSlots = 4096;
-  if (slots_.size() > kKeptSlots) {
+  if (slots_.size() > kKeptSlots || slots_.empty()) {
     std::vector<Slot>().swap(slots_);
     // So are the texts of a large page: pages read side by side each keep a set, and every set
     // must not keep the memory of the largest page met.
@@ -51,8 +56,15 @@ void PageWords::Clear() {
   words_.clear();
 }
 
+void PageWords::ReleaseLookup() {
+  if (slots_.size() > kKeptSlots) std::vector<Slot>().swap(slots_);
+}
+
 void PageWords::Grow() {
-  slots_.assign(slots_.empty() ? std::size_t{256} : slots_.size() * 2, Slot{0, 0});
+  // Twice the slots, or (after ReleaseLookup) enough for the words kept and one more.
+  std::size_t size = slots_.empty() ? std::size_t{256} : slots_.size() * 2;
+  while ((words_.size() + 1) * 2 > size) size *= 2;
+  slots_.assign(size, Slot{0, 0});
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t w = 0; w < words_.size(); ++w) {
     std::size_t i = words_[w].hash & mask;

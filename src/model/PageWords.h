@@ -43,6 +43,11 @@ class PageWords {
   // Forgets every word, keeping the memory for the next page (within reason).
   void Clear();
 
+  // Gives back the look-up table of a large set whose words are all added: the words stay, and
+  // a later Add makes the table again. A page of millions of distinct words thus does not keep
+  // it while the word list takes the words.
+  void ReleaseLookup();
+
  private:
   void Grow();
 

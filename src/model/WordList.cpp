@@ -91,6 +91,14 @@ class TextIndex {
   }
 
   // REQUIRES: no entry in the index has the same text. Changes nothing if it throws.
+  // Makes room for more entries at once: one table of the size they will need rather than each
+  // size on the way there, with the table before it beside it each time.
+  void Reserve(std::size_t more) {
+    std::size_t size = slots_.empty() ? std::size_t{1024} : slots_.size();
+    while ((count_ + more) * 2 > size) size *= 2;
+    if (size != slots_.size()) Rehash(size);
+  }
+
   void Insert(WordEntry* entry, std::uint64_t hash) {
     if ((count_ + 1) * 2 > slots_.size()) Grow();
     Place(Slot{hash, entry});
@@ -137,8 +145,10 @@ class TextIndex {
     slots_[i] = s;
   }
 
-  void Grow() {
-    std::vector<Slot> old(slots_.empty() ? std::size_t{1024} : slots_.size() * 2);
+  void Grow() { Rehash(slots_.empty() ? std::size_t{1024} : slots_.size() * 2); }
+
+  void Rehash(std::size_t size) {
+    std::vector<Slot> old(size);
     old.swap(slots_);
     for (const Slot& s : old) {
       if (s.entry != nullptr) Place(s);
@@ -367,6 +377,15 @@ void WordList::AddPageWords(const PageWords& words, std::int32_t page) {
   constexpr std::size_t kEntryAhead = 8;
   constexpr std::size_t kPagesAhead = 4;
   const std::vector<PageWords::Word>& list = words.Words();
+  if (!impl_->irregular) {
+    // Room for the page's words if all were new: a page of millions of distinct words then needs
+    // no table or list of twice their size while the old one is still held.
+    impl_->byText.Reserve(list.size());
+    std::vector<OrderedEntry>& pending = impl_->pending;
+    if (pending.size() + list.size() > pending.capacity()) {
+      pending.reserve(std::max(pending.size() + list.size(), pending.capacity() * 2));
+    }
+  }
   const TextIndex& index = impl_->byText;
   const std::size_t n = list.size();
   for (std::size_t i = 0; i < n; ++i) {

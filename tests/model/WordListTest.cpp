@@ -452,5 +452,17 @@ TEST(WordListTest, PageWordsRecordWhatEveryOccurrenceDoes) {
   }
 }
 
+TEST(WordListTest, PageWordsStayASetAfterTheirLookupIsGivenBack) {
+  PageWords words;  // large enough for its table to be given back
+  for (int i = 0; i < 5000; ++i) words.Add("w" + std::to_string(i));
+  words.ReleaseLookup();
+  for (const char* word : {"W17", "w4999", "new", "w17"}) words.Add(word);
+  ASSERT_EQ(words.Words().size(), 5001u);
+  EXPECT_EQ(words.Text(words.Words().back()), "new");
+  WordList list;
+  list.AddPageWords(words, 3);
+  EXPECT_EQ(list.Size(), 5001u);
+}
+
 }  // namespace
 }  // namespace quarry
