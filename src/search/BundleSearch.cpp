@@ -187,8 +187,10 @@ SearchResult SearchBundle(BundleReader& bundle, const Query& query) {
       }
     }
     if (!match.any && !term.fallback.empty()) {
-      for (const std::string& run : term.fallback) {
-        TermMatch part = Match(bundle, run, false);
+      // The last run keeps the word's prefix (pg_du* is pg and du*).
+      for (std::size_t k = 0; k < term.fallback.size(); ++k) {
+        const std::string& run = term.fallback[k];
+        TermMatch part = Match(bundle, run, term.prefix && k + 1 == term.fallback.size());
         part.phrase = term.phrase;
         part.slot = i;
         matches.push_back(std::move(part));
