@@ -18,22 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "support/MemoryMeasured.h"
 #include "support/TestDirectory.h"
 
-#ifndef __has_feature
-#define __has_feature(x) 0
-#endif
-
 namespace quarry::test {
-
-// Whether a child's peak memory says what the program needs: not under the sanitizers, whose
-// shadow memory and quarantine take far more.
-#if defined(__SANITIZE_ADDRESS__) || __has_feature(address_sanitizer) || \
-    defined(__SANITIZE_THREAD__) || __has_feature(thread_sanitizer)
-inline constexpr bool kMemoryMeasured = false;
-#else
-inline constexpr bool kMemoryMeasured = true;
-#endif
 
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
