@@ -6,12 +6,24 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <random>
 
 #include "io/FileError.h"
 
 namespace quarry {
+
+namespace {
+
+// A number for a temporary file's name. The generator is seeded once per thread: opening the
+// system's random device for every file cost more than writing a small piece.
+std::uint32_t TemporaryNumber() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  return static_cast<std::uint32_t>(generator() % 1000000000U);
+}
+
+}  // namespace
 
 OutputFolder::~OutputFolder() {
   if (fd_ >= 0) ::close(fd_);
@@ -69,11 +81,10 @@ void OutputFolder::Write(const std::string& name, std::string_view bytes) const 
 }
 
 void OutputFolder::Put(const std::string& name, std::string_view bytes, bool flush) const {
-  std::random_device random;
   std::string temporary;
   int fd = -1;
   for (int attempt = 0; fd < 0; ++attempt) {
-    temporary = "." + name + "." + std::to_string(random() % 1000000000u) + ".tmp";
+    temporary = "." + name + "." + std::to_string(TemporaryNumber()) + ".tmp";
     fd = ::openat(fd_, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   0666);
     if (fd < 0 && (errno != EEXIST || attempt == 100)) throw FileError(PathOf(temporary), errno);

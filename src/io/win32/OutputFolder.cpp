@@ -27,6 +27,12 @@ HANDLE HandleOf(int fd) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd));  // NOLINT(performance-no-int-to-ptr)
 }
 
+// A number for a temporary file's name. The generator is seeded once per thread: opening the
+// system's random device for every file cost more than writing a small piece.
+std::uint32_t TemporaryNumber() {
+  thread_local std::mt19937 generator{std::random_device{}()};
+  return static_cast<std::uint32_t>(generator() % 1000000000U);
+}
 }  // namespace
 
 OutputFolder::~OutputFolder() {
@@ -102,11 +108,10 @@ void OutputFolder::Write(const std::string& name, std::string_view bytes) const 
 void OutputFolder::SyncWritten() const {}
 
 void OutputFolder::Put(const std::string& name, std::string_view bytes, bool flush) const {
-  std::random_device random;
   std::string temporary;
   HANDLE file = INVALID_HANDLE_VALUE;
   for (int attempt = 0; file == INVALID_HANDLE_VALUE; ++attempt) {
-    temporary = "." + name + "." + std::to_string(random() % 1000000000U) + ".tmp";
+    temporary = "." + name + "." + std::to_string(TemporaryNumber()) + ".tmp";
     // CREATE_NEW: never opens what is there, a link included.
     file = ::CreateFileW(windows::Wide(PathOf(temporary)).c_str(), GENERIC_WRITE, kShareAll,
                          nullptr, CREATE_NEW, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
