@@ -40,6 +40,20 @@ const nlohmann::json& Member(const nlohmann::json& object, const char* name) {
   return object.is_object() && object.contains(name) ? object[name] : kNull;
 }
 
+// Reads a count, then as many pages (the first as it is, each next as the step from the one
+// before) each with its best impact, into best; stops at a page beyond what a page number holds.
+void ReadBestImpacts(PieceReader& in, std::vector<std::pair<std::int32_t, std::uint32_t>>& best) {
+  const std::uint64_t count = in.Varint();
+  std::int64_t page = 0;
+  for (std::uint64_t p = 0; p < count && !in.Failed(); ++p) {
+    page = p == 0 ? static_cast<std::int64_t>(in.Varint())
+                  : page + static_cast<std::int64_t>(in.Varint());
+    const auto impact = static_cast<std::uint32_t>(in.Varint());
+    if (page > INT32_MAX) break;
+    best.push_back({static_cast<std::int32_t>(page), impact});
+  }
+}
+
 }  // namespace
 
 bool BundleReader::Open(const std::string& folder, std::string& error) {
@@ -258,15 +272,7 @@ std::optional<BundleReader::Stem> BundleReader::FindStem(const std::string& stem
     const std::uint64_t members = in.Varint();
     for (std::uint64_t m = 0; m < members && !in.Failed(); ++m)
       found.members.emplace_back(in.Bytes());
-    const std::uint64_t count = in.Varint();
-    std::int64_t page = 0;
-    for (std::uint64_t p = 0; p < count && !in.Failed(); ++p) {
-      page = p == 0 ? static_cast<std::int64_t>(in.Varint())
-                    : page + static_cast<std::int64_t>(in.Varint());
-      const auto impact = static_cast<std::uint32_t>(in.Varint());
-      if (page > INT32_MAX) break;
-      found.best.push_back({static_cast<std::int32_t>(page), impact});
-    }
+    ReadBestImpacts(in, found.best);
     if (in.Failed()) {
       throw BundleError("the search bundle in " + path_ + " is damaged: the entry of a stem");
     }
@@ -316,15 +322,7 @@ BundleReader::Prefix BundleReader::FindPrefix(const std::string& prefix) {
     std::string text(in.Bytes());
     found.keys.push_back({std::move(text), static_cast<std::uint32_t>(in.Varint())});
   }
-  const std::uint64_t count = in.Varint();
-  std::int64_t page = 0;
-  for (std::uint64_t p = 0; p < count && !in.Failed(); ++p) {
-    page = p == 0 ? static_cast<std::int64_t>(in.Varint())
-                  : page + static_cast<std::int64_t>(in.Varint());
-    const auto impact = static_cast<std::uint32_t>(in.Varint());
-    if (page > INT32_MAX) break;
-    found.best.push_back({static_cast<std::int32_t>(page), impact});
-  }
+  ReadBestImpacts(in, found.best);
   if (in.Failed()) {
     throw BundleError("the search bundle in " + path_ + " is damaged: the entry of a prefix");
   }
