@@ -107,16 +107,18 @@ class BundleSearch {
       const [hash, title, url] = await this.entry(page);
       const fragment = await this.bundle.fragment(hash);
       const link = this.bundle.link(url);
+      const shownTitle = String(fragment.title ?? title);
       const headings = [];
       for (const [anchor, text] of Array.isArray(fragment.headings) ? fragment.headings : []) {
         if (headings.length >= HEADINGS_SHOWN || !link || !anchor || !matchesText(text, found.mark)) continue;
+        if (text === shownTitle) continue;  // the result's own title says it already
         const target = new URL(link);
         target.hash = anchor;
         headings.push({ url: target.href, text: markText(text, found.mark) });
       }
       const text = typeof fragment.text === "string" ? fragment.text : "";
       return {
-        title: markText(String(fragment.title ?? title), found.mark),
+        title: markText(shownTitle, found.mark),
         excerpt: text ? excerpt(text, found.mark) : null, headings,
       };
     });

@@ -247,7 +247,7 @@ export function sampleSite() {
     page("docs/install.html", "Installing Quarry", "How to install Quarry on Debian. Run the installer and " +
       "check the configuration file.", [["debian", "Install on Debian"], ["", "Other systems"]]),
     page("docs/configuration.html", "Configuration", "The configuration file holds every setting. Each " +
-      "setting has a default value.", [["settings", "Settings reference"]]),
+      "setting has a default value.", [["top", "Configuration"], ["settings", "Settings reference"]]),
     page("blog/caf%C3%A9.html", "Café au lait", "A note about the Café near the office. Coffee and tea."),
     null,
     page("notes/indexes.html", "Notes", "Indexing builds indexes; an index holds words. pg_dump writes a dump."),

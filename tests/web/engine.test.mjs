@@ -385,6 +385,9 @@ test("results show the title as written, a marked excerpt, matching headings and
   assert.equal(show(item.excerpt.segments), "How to [install] Quarry on [Debian]. Run the installer and check the configuration file.");
   assert.deepEqual(item.headings.map((h) => [h.url, show(h.text)]),
     [["http://127.0.0.1/docs/install.html#debian", "[Install] on [Debian]"]]);
+  // A heading that only repeats the result's title is not shown again below it.
+  const [configuration] = await search.items(await search.search("configuration"), 0, 1);
+  assert.deepEqual([configuration.path, configuration.headings], ["docs/configuration.html", []]);
   const [cafe] = await search.items(await search.search("cafe"), 0, 1);
   assert.deepEqual([show(cafe.title), cafe.path], ["[Café] au lait", "blog/café.html"]);
   // Only the pieces the query needed: no position piece without a phrase.
