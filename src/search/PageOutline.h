@@ -29,7 +29,7 @@ struct PageOutline {
   bool redirect = false;  // a <meta http-equiv="refresh"> naming a URL
   bool noindex = false;   // a <meta name="robots"> whose content says noindex
 
-  static constexpr std::size_t kTextLimit = 64 * 1024;
+  static constexpr std::size_t kTextLimit = std::size_t{64} * 1024;
   static constexpr std::size_t kTitleLimit = 1024;    // title and heading texts, likewise cut
   static constexpr std::size_t kHeadingLimit = 1024;  // headings kept
 
