@@ -14,11 +14,7 @@ namespace {
 using Kind = FolderReader::Kind;
 namespace fs = std::filesystem;
 
-#ifdef _WIN32
-constexpr bool kLinks = false;  // symbolic links need privileges there
-#else
-constexpr bool kLinks = true;
-#endif
+using test::kLinks;
 
 // A folder with a file f, a folder d holding g, and (where links can be made) a link lf to f,
 // a link ld to d and a link nowhere that leads nowhere.

@@ -17,11 +17,7 @@ namespace {
 using Entry = OutputFolder::Entry;
 namespace fs = std::filesystem;
 
-#ifdef _WIN32
-constexpr bool kLinks = false;  // symbolic links need privileges there
-#else
-constexpr bool kLinks = true;
-#endif
+using test::kLinks;
 
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;

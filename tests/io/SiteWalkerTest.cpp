@@ -20,11 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-#ifdef _WIN32
-constexpr bool kLinks = false;  // creating symbolic links needs a privilege on Windows
-#else
-constexpr bool kLinks = true;
-#endif
+using test::kLinks;
 
 // One entry of the tree below the test directory: a folder (no bytes and no target), a file, or
 // a link to target; and whether the walk of "site" gives it as a page.

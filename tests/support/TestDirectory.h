@@ -15,6 +15,13 @@
 
 namespace quarry::test {
 
+// Whether the tests can make symbolic links: not on Windows, where that needs a privilege.
+#ifdef _WIN32
+inline constexpr bool kLinks = false;
+#else
+inline constexpr bool kLinks = true;
+#endif
+
 class TestDirectory {
  public:
   explicit TestDirectory(std::string_view tag = "test") {
